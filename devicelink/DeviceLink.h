@@ -1,0 +1,46 @@
+#pragma once
+// The serial conversation with the module: opening the port, the command
+// transmitter on the request slot, the receive path and response timer, the
+// response interpreter on the response slot, and the Start/Stop button.
+#include <cstddef>
+#include <string>
+
+namespace dervix {
+
+class FrmDervix;
+
+class DeviceLink {
+public:
+    explicit DeviceLink(FrmDervix& w);
+    void wire();  // connects slots, timer, serial notifications and buttons
+
+    // Port setup.
+    std::string OpenPort();
+    void SetupSerialCommunications();
+
+    // Handlers.
+    void txtDVXScmd_Change();        // the command transmitter
+    void MSComm_OnComm(int code);    // the receive path
+    void TimerResp_Timer();          // silence
+    void DervixResp_Change();        // the response interpreter
+    void cmdStart_Click();           // run control
+
+    static std::string StripControlChars(const std::string& text);
+    static std::string FilterReplyBytes(const std::string& text);
+
+    // What the response slot keeps at most while no complete reply arrives.
+    static constexpr std::size_t kMaxPendingReply = 4096;
+
+private:
+    // True when the caller goes on with the slot's present text (CHECK).
+    bool noResponse();
+    void notResponding();
+    void applyReply(const std::string& reply);
+    void accountRun();
+    void sendFailed(const std::string& description);
+
+    FrmDervix& w_;
+    unsigned sendFailures_ = 0;
+};
+
+}  // namespace dervix

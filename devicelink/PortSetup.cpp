@@ -1,0 +1,78 @@
+// Opening the serial line and the start-up conversation.
+#include <cmath>
+#include <regex>
+
+#include "devicelink/DeviceLink.h"
+#include "devicelink/LineSettingsText.h"
+#include "shell/FrmDervix.h"
+#include "shell/Numbers.h"
+
+namespace dervix {
+
+namespace {
+
+// Port numbers are whole numbers in a 16-bit range, as the port number has
+// always been held; any other text fails like an unusable port.
+SerialPort::Result PortNumberValue(const std::string& text, int& number) {
+    static const std::regex kNumber(R"(^\s*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?\s*$)");
+    if (!std::regex_match(text, kNumber)) return SerialError{13, "Type mismatch"};
+    double value = RoundHalfEven(NumericValue(text));
+    if (value < -32768 || value > 32767) return SerialError{6, "Overflow"};
+    number = static_cast<int>(value);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string DeviceLink::OpenPort() {
+    Globals& g = w_.g;
+    std::string message = w_.settings.CheckSettings(g);
+    if (!message.empty()) return message;
+
+    SerialPort& port = w_.platform.serial;
+    auto failure = [&g](const SerialError& e) {
+        return PlainForm(e.number) + " " + e.description + "(COM" + g.PortNumber + "," + g.PortSettings + ")";
+    };
+
+    int number = 0;
+    if (auto e = PortNumberValue(g.PortNumber, number)) return failure(*e);
+    std::string device = w_.settings.GetIniValue("Ports", "Com" + std::to_string(number));
+    if (device.empty() && number >= 1) device = "/dev/ttyS" + std::to_string(number - 1);
+    if (device.empty()) return failure({8002, "Invalid port number"});
+    if (auto e = port.setDevice(device)) return failure(*e);
+
+    auto line = ParseLineSettings(g.PortSettings);
+    if (!line) return failure({380, "Invalid property value"});
+    if (auto e = port.setLineSettings(*line)) return failure(*e);
+    if (auto e = port.setNoHandshaking()) return failure(*e);
+    if (auto e = port.setDtr(true)) return failure(*e);
+    if (auto e = port.setBufferSizes(128, 128)) return failure(*e);
+    if (auto e = port.open()) return failure(*e);
+
+    w_.settings.WriteIniValue(kSection, "ErrorStatus", "");
+    return {};
+}
+
+void DeviceLink::SetupSerialCommunications() {
+    std::string message = w_.settings.CheckSettings(w_.g);
+    if (!message.empty()) {
+        w_.log.LoggedMsgBox("System error or dervantix has not been configured:\r\r" + message +
+                                "\r\rClick <OK> to configure the Corvane Dervantix",
+                            MsgBox::Critical, kSection);
+        w_.config.showModal();
+        w_.endProgram();
+    }
+    std::string failure = OpenPort();
+    if (!failure.empty()) {
+        w_.log.LoggedMsgBox(
+            "Error: Serial port configuration\r\r" + failure +
+                "\r\rThere is a problem with your serial port configuration. Try re-booting your computer and "
+                "try again.\rIf that does not work, type removing the serial port from your hardware "
+                "configuration and then\rre-installing the port.",
+            MsgBox::Critical, kSection);
+        w_.endProgram();
+    }
+    w_.txtDVXScmd.setText("CHECK");
+}
+
+}  // namespace dervix

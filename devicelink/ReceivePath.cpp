@@ -1,0 +1,66 @@
+// What the module sends back, line trouble, and silence.
+#include "devicelink/DeviceLink.h"
+#include "shell/FrmDervix.h"
+#include "shell/Numbers.h"
+
+namespace dervix {
+
+namespace {
+
+const char* ErrorText(int code) {
+    switch (code) {
+        case CommEvent::CtsTimeout: return "CTS Timeout";
+        case CommEvent::DsrTimeout: return "DSR Timeout";
+        case CommEvent::Frame: return "Framing Error";
+        case CommEvent::Overrun: return "Overrun Error";
+        case CommEvent::CdTimeout: return "Carrier Detect Timeout";
+        case CommEvent::RxOver: return "Receive Buffer Overflow";
+        case CommEvent::RxParity: return "Parity Error";
+        case CommEvent::TxFull: return "Transmit Buffer Full";
+        case CommEvent::Dcb: return "Error retrieving DCB";
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+void DeviceLink::MSComm_OnComm(int code) {
+    std::string eventText;
+    std::string errorText;
+    if (code == CommEvent::Send) {
+        // nothing but the log line
+    } else if (code == CommEvent::Receive) {
+        std::string arrived = w_.platform.serial.readAll();
+        if (!arrived.empty()) {
+            std::string text = w_.DervixResp.text() + arrived;
+            // A line that streams without ever ending a reply must not grow
+            // the slot for ever; the tail is what can still end a reply.
+            if (text.size() > kMaxPendingReply) {
+                const std::size_t dropped = text.size() - kMaxPendingReply;
+                text.erase(0, dropped);
+                w_.log.WriteLog("Receive - overflow, bytes dropped:" + SignedForm(static_cast<double>(dropped)));
+            }
+            w_.DervixResp.setText(std::move(text));
+        }
+    } else if (code == CommEvent::CtsChange) {
+        eventText = "Change in CTS Detected";
+    } else if (code == CommEvent::DsrChange) {
+        eventText = "Change in DSR Detected";
+    } else if (const char* error = ErrorText(code)) {
+        errorText = error;
+    } else {
+        w_.log.WriteLog("MScomm_OnComm - Unknown error or event : " + SignedForm(code));
+    }
+    w_.log.WriteLog("Receive - RSP=[" + w_.DervixResp.text() + "] ERR=[" + errorText + "] EVN=[" + eventText + "]");
+    if (eventText.empty() && !errorText.empty()) {
+        w_.platform.dialogs.beep();
+        w_.DervixResp.setText("NO RESPONSE");
+    }
+}
+
+void DeviceLink::TimerResp_Timer() {
+    w_.platform.timer.stop();
+    w_.DervixResp.setText("NO RESPONSE");
+}
+
+}  // namespace dervix

@@ -1,0 +1,119 @@
+// The one entry through which every command reaches the module.
+#include <cstdio>
+
+#include "devicelink/DeviceLink.h"
+#include "shell/FrmDervix.h"
+#include "shell/Numbers.h"
+
+namespace dervix {
+
+namespace {
+
+std::string UpperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string TrimBlanks(const std::string& text) {
+    std::size_t b = text.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    return text.substr(b, text.find_last_not_of(' ') - b + 1);
+}
+
+struct Lettered {
+    const char* request;
+    char body;
+    int intervalMs;
+};
+
+constexpr Lettered kLettered[] = {
+    {"START", 'C', 190}, {"STOP", 'D', 190},  {"STATUS", 'S', 190}, {"MODEL", 'T', 190},
+    {"ID", '%', 190},    {"CHECK", '%', 190}, {"TEST", 'B', 6000},  {"HOME", 'H', 1500},
+};
+
+}  // namespace
+
+DeviceLink::DeviceLink(FrmDervix& w) : w_(w) {}
+
+void DeviceLink::wire() {
+    w_.txtDVXScmd.setHandler([this] { txtDVXScmd_Change(); });
+    w_.DervixResp.setHandler([this] { DervixResp_Change(); });
+    w_.platform.timer.setInterval(500);
+    w_.platform.timer.setHandler([this] { TimerResp_Timer(); });
+    w_.platform.serial.setNotificationHandler([this](int code) { MSComm_OnComm(code); });
+    w_.cmdStart.setClickHandler([this] { cmdStart_Click(); });
+}
+
+std::string DeviceLink::StripControlChars(const std::string& text) {
+    std::string kept;
+    kept.reserve(text.size());
+    for (char c : text)
+        if (static_cast<unsigned char>(c) > 26) kept.push_back(c);
+    return kept;
+}
+
+void DeviceLink::txtDVXScmd_Change() {
+    const std::string placed = w_.txtDVXScmd.text();
+    if (placed.empty()) return;
+    Globals& g = w_.g;
+    SerialPort& port = w_.platform.serial;
+    OneShotTimer& timer = w_.platform.timer;
+
+    w_.log.WriteLog("Send Command - [" + placed + "]");
+    w_.DervixResp.setText("");
+    timer.setInterval(190);
+    char address[8];
+    std::snprintf(address, sizeof address, "%X", static_cast<unsigned>(g.ModuleAddress));
+    g.CurrentCommand = UpperAscii(StripControlChars(placed));
+    auto discarded = port.discardBuffers();
+    // A client must be able to end the program even while the port is closed.
+    if (g.CurrentCommand == "KILL") w_.endProgram();
+    if (discarded) return sendFailed(discarded->description);
+    const std::string prefix = std::string("G") + address;
+
+    std::string frame;
+    bool lettered = false;
+    if (g.CurrentCommand == "LOAD") {
+        w_.split.LoadSplitSettings();
+        g.CurrentCommand = SignedForm(g.CurSplitCode);
+        frame = prefix + "F" + TrimBlanks(g.CurrentCommand) + "\r\n";
+    } else {
+        for (const Lettered& l : kLettered) {
+            if (g.CurrentCommand != l.request) continue;
+            timer.setInterval(l.intervalMs);
+            frame = prefix + l.body + "\r\n";
+            lettered = true;
+            break;
+        }
+        if (!lettered) frame = prefix + "F" + TrimBlanks(g.CurrentCommand) + "\r\n";
+    }
+    if (auto e = port.write(frame)) return sendFailed(e->description);
+    if (lettered) g.LinkState = kWaiting;
+
+    w_.txtDVXScmd.setText("");
+    timer.start();
+}
+
+void DeviceLink::sendFailed(const std::string& description) {
+    ++sendFailures_;
+    w_.log.LoggedMsgBox("Error occurred while sending a command to the Corvane Dervantix\r" + description +
+                            "\rEither the serial port needs configuration or it is possible that the\r"
+                            "Corvane Dervantix needs to be power-cycled.",
+                        MsgBox::Critical, kSection);
+}
+
+void DeviceLink::cmdStart_Click() {
+    const unsigned failuresBefore = sendFailures_;
+    if (w_.cmdStart.caption() == "&Start") {
+        w_.txtDVXScmd.setText("START");
+        w_.cmdSetSplit.setEnabled(false);
+    } else {
+        w_.txtDVXScmd.setText("STOP");
+    }
+    w_.cmdStart.setEnabled(false);
+    // Nothing reached the module, so no reply will ever enable the button.
+    if (sendFailures_ != failuresBefore) w_.cmdStart.setEnabled(true);
+}
+
+}  // namespace dervix

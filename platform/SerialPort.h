@@ -1,0 +1,68 @@
+#pragma once
+// The serial line as the device link needs it. Every step that can fail
+// reports a number and a text, which the callers put into operator messages.
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace dervix {
+
+struct SerialError {
+    int number = 0;
+    std::string description;
+};
+
+struct LineSettings {
+    int baud = 19200;
+    char parity = 'N';   // N, E, O, M, S
+    int dataBits = 8;
+    int stopBits = 1;    // 1 or 2 (1.5 is stored as 15)
+};
+
+// Notification codes delivered to the receive path. The numbers are the ones
+// the operator's log has always shown, so they stay as they are.
+namespace CommEvent {
+constexpr int Send = 1;
+constexpr int Receive = 2;
+constexpr int CtsChange = 3;
+constexpr int DsrChange = 4;
+constexpr int CdChange = 5;
+constexpr int Ring = 6;
+constexpr int Eof = 7;
+constexpr int Break = 1001;
+constexpr int CtsTimeout = 1002;
+constexpr int DsrTimeout = 1003;
+constexpr int Frame = 1004;
+constexpr int Overrun = 1006;
+constexpr int CdTimeout = 1007;
+constexpr int RxOver = 1008;
+constexpr int RxParity = 1009;
+constexpr int TxFull = 1010;
+constexpr int Dcb = 1011;
+}  // namespace CommEvent
+
+class SerialPort {
+public:
+    using Result = std::optional<SerialError>;  // empty means success
+    virtual ~SerialPort() = default;
+
+    virtual Result setDevice(const std::string& devicePath) = 0;
+    virtual Result setLineSettings(const LineSettings& settings) = 0;
+    virtual Result setNoHandshaking() = 0;
+    virtual Result setDtr(bool on) = 0;
+    virtual Result setBufferSizes(int inBytes, int outBytes) = 0;
+    virtual Result open() = 0;
+    virtual bool isOpen() const = 0;
+    virtual void close() = 0;
+
+    // Drops what was received but not read, and what was written but not sent.
+    virtual Result discardBuffers() = 0;
+    virtual Result write(const std::string& bytes) = 0;
+    // Returns and removes every byte waiting (each byte one char, 0..255).
+    virtual std::string readAll() = 0;
+
+    // Called once per notification; never from inside write() or readAll().
+    virtual void setNotificationHandler(std::function<void(int code)> handler) = 0;
+};
+
+}  // namespace dervix

@@ -1,0 +1,92 @@
+#pragma once
+// The window controls the logic reads and writes. Widgets bind to them: they
+// show what the logic sets and report what the operator does.
+#include <functional>
+#include <string>
+#include <utility>
+
+namespace dervix {
+
+// Lets one widget follow a control's state.
+class Observable {
+public:
+    void setObserver(std::function<void()> observer) { observer_ = std::move(observer); }
+
+protected:
+    void notify() {
+        if (observer_) observer_();
+    }
+
+private:
+    std::function<void()> observer_;
+};
+
+// A text cell whose change handler runs at once, nested inside the call that
+// set the text. Every setText counts as a change, so placing the same request
+// twice sends it twice.
+class TextSlot : public Observable {
+public:
+    explicit TextSlot(std::string initial = {}) : text_(std::move(initial)) {}
+    const std::string& text() const { return text_; }
+    void setText(std::string text) {
+        text_ = std::move(text);
+        selStart_ = static_cast<int>(text_.size());
+        selLength_ = 0;
+        notify();
+        if (handler_) handler_();
+    }
+    void setHandler(std::function<void()> handler) { handler_ = std::move(handler); }
+    void select(int start, int length) {
+        selStart_ = start;
+        selLength_ = length;
+        notify();
+    }
+    int selStart() const { return selStart_; }
+    int selLength() const { return selLength_; }
+
+private:
+    std::string text_;
+    std::function<void()> handler_;
+    int selStart_ = 0;
+    int selLength_ = 0;
+};
+
+class Label : public Observable {
+public:
+    explicit Label(std::string caption = {}) : caption_(std::move(caption)) {}
+    const std::string& caption() const { return caption_; }
+    void setCaption(std::string caption) {
+        caption_ = std::move(caption);
+        notify();
+    }
+
+private:
+    std::string caption_;
+};
+
+class Button : public Observable {
+public:
+    explicit Button(std::string caption) : caption_(std::move(caption)) {}
+    const std::string& caption() const { return caption_; }
+    bool enabled() const { return enabled_; }
+    void setCaption(std::string caption) {
+        caption_ = std::move(caption);
+        notify();
+    }
+    void setEnabled(bool enabled) {
+        enabled_ = enabled;
+        notify();
+    }
+    void setClickHandler(std::function<void()> handler) { click_ = std::move(handler); }
+    // What the operator's click or access key does; a disabled button ignores it.
+    void click() {
+        if (enabled_ && click_) click_();
+    }
+
+private:
+    std::string caption_;
+    bool enabled_ = true;
+    std::function<void()> click_;
+};
+
+}  // namespace dervix

@@ -1,0 +1,54 @@
+#include "shell/EventLog.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "shell/Settings.h"
+
+namespace dervix {
+
+EventLog::EventLog(Globals& g, Clock& clock, LineFile& file, Dialogs& dialogs, EventPump& pump,
+                   std::string programFolder)
+    : g_(g), clock_(clock), file_(file), dialogs_(dialogs), pump_(pump), folder_(std::move(programFolder)) {}
+
+std::string EventLog::logPath() const { return Settings::GetShortPath(folder_) + "/Dervix.txt"; }
+
+std::string EventLog::Stamp(const LocalTime& t) {
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    int hour12 = t.hour % 12 == 0 ? 12 : t.hour % 12;
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%s %02d %04d %02d:%02d:%02d %s: ",
+                  kMonths[(t.month - 1) % 12], t.day, t.year, hour12, t.minute, t.second,
+                  t.hour < 12 ? "AM" : "PM");
+    return buffer;
+}
+
+void EventLog::WriteLog(const std::string& text) {
+    if (!(g_.LogEnabled > 0)) return;
+    const std::string path = logPath();
+    std::string error = file_.append(path, Stamp(clock_.toLocal(clock_.now())) + text + "\r\n");
+    if (error.empty()) {
+        failureReported_ = false;
+        return;
+    }
+    // The log must never stop the program: say so once, keep trying line by line.
+    if (failureReported_) return;
+    failureReported_ = true;
+    const std::string message = "The event log " + path + " cannot be written: " + error;
+    std::cerr << "dervix: " << message << std::endl;
+    // Shown later from the event loop, so a box never opens in the middle of
+    // the step that happened to log.
+    pump_.post([this, message] {
+        dialogs_.messageBox(message + "\rLogging goes on as soon as the file can be written.",
+                            MsgBox::Information, kSection);
+    });
+}
+
+int EventLog::LoggedMsgBox(const std::string& prompt, int flags, const std::string& title,
+                           const std::string& /*helpFile*/, int /*helpContext*/) {
+    WriteLog("MSGBOX " + prompt);
+    return dialogs_.messageBox(prompt, flags, title);
+}
+
+}  // namespace dervix

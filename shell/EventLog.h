@@ -1,0 +1,35 @@
+#pragma once
+#include <string>
+
+#include "platform/Dialogs.h"
+#include "platform/System.h"
+#include "shell/Globals.h"
+
+namespace dervix {
+
+class EventLog {
+public:
+    EventLog(Globals& g, Clock& clock, LineFile& file, Dialogs& dialogs, EventPump& pump,
+             std::string programFolder);
+
+    // One time-stamped line in Dervix.txt when logging is on.
+    void WriteLog(const std::string& text);
+    // Logs "MSGBOX " + prompt, then shows the box; returns the button pressed.
+    int LoggedMsgBox(const std::string& prompt, int flags, const std::string& title,
+                     const std::string& helpFile = {}, int helpContext = 0);
+
+    std::string logPath() const;
+    // "Dec 06 2026 10:18:05 PM: " for the given moment.
+    static std::string Stamp(const LocalTime& t);
+
+private:
+    Globals& g_;
+    Clock& clock_;
+    LineFile& file_;
+    Dialogs& dialogs_;
+    EventPump& pump_;
+    std::string folder_;
+    bool failureReported_ = false;
+};
+
+}  // namespace dervix

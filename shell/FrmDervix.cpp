@@ -1,0 +1,56 @@
+#include "shell/FrmDervix.h"
+
+#include <cmath>
+
+#include "shell/Numbers.h"
+
+namespace dervix {
+
+FrmDervix::FrmDervix(Platform& p)
+    : platform(p),
+      settings(p.profile),
+      log(g, p.clock, p.logFile, p.dialogs, p.pump, p.programFolder),
+      link(*this),
+      split(*this),
+      kelm(*this),
+      config(*this),
+      about(*this) {
+    link.wire();
+    split.wire();
+}
+
+namespace {
+int Twips(double value) {
+    if (!std::isfinite(value) || std::fabs(value) > 1e8) return 0;
+    return static_cast<int>(std::lround(value));
+}
+}  // namespace
+
+void FrmDervix::Form_Load() {
+    split.InitSplitTable();
+    // A run left behind by an earlier program is dropped, never counted.
+    if (!settings.GetIniValue(kSection, "Running").empty()) settings.WriteIniValue(kSection, "Running", "");
+    settings.WriteIniValue(kSection, "ErrorStatus", "");
+    g.LogEnabled = NumericValue(settings.GetIniValue(kSection, "Logging"));
+    split.LoadSplitSettings();
+
+    form.top = Twips(NumericValue(settings.GetIniValue(kSection, "FormTop")));
+    form.left = Twips(NumericValue(settings.GetIniValue(kSection, "FormLeft")));
+    const ScreenSize screen = platform.screen.size();
+    // Only the far edges are checked: a negative position is the operator's
+    // own choice on a desktop that extends to the left or top.
+    if (form.top + kDesignHeight > screen.heightTwips) form.top = screen.heightTwips - kDesignHeight;
+    if (form.left + kDesignWidth > screen.widthTwips) form.left = screen.widthTwips - kDesignWidth;
+    form.height = static_cast<int>(std::lround(315 * 3.7 + 2040));
+
+    g.LinkState = kReady;
+    SetupSerialCommunications();
+}
+
+void FrmDervix::Form_Unload() {
+    if (platform.serial.isOpen()) platform.serial.close();
+    settings.WriteIniValue(kSection, "FormTop", SignedForm(form.top));
+    settings.WriteIniValue(kSection, "FormLeft", SignedForm(form.left));
+}
+
+}  // namespace dervix

@@ -1,0 +1,104 @@
+#pragma once
+// The main window's logic: its controls, start-up, shutdown and menu, and the
+// subsystems that hang off it.
+#include <cstdlib>
+#include <string>
+
+#include "about/AboutBox.h"
+#include "config/ConfigDialog.h"
+#include "devicelink/DeviceLink.h"
+#include "maintenance/Kelm.h"
+#include "platform/Dialogs.h"
+#include "platform/ProfileStore.h"
+#include "platform/SerialPort.h"
+#include "platform/System.h"
+#include "platform/Timer.h"
+#include "shell/Controls.h"
+#include "shell/EventLog.h"
+#include "shell/Globals.h"
+#include "shell/Settings.h"
+#include "split/SplitGrid.h"
+#include "split/SplitRatio.h"
+
+namespace dervix {
+
+struct Version {
+    int major = 0, minor = 0, revision = 0;
+};
+
+// Everything outside the logic that the main window reaches.
+struct Platform {
+    ProfileStore& profile;
+    LineFile& logFile;
+    Dialogs& dialogs;
+    SerialPort& serial;
+    OneShotTimer& timer;
+    Clock& clock;
+    EventPump& pump;
+    Screen& screen;
+    MenuBadge& badge;
+    Process& process;
+    std::string programFolder;
+    Version version;
+};
+
+// Window placement in twips.
+struct Geometry {
+    int left = 0, top = 0, width = 0, height = 0;
+};
+
+class FrmDervix {
+public:
+    static constexpr const char* kCaption = "Corvane Dervantix";
+    // The window's designed size, in twips.
+    static constexpr int kDesignWidth = 2790;
+    static constexpr int kDesignHeight = 4290;
+
+    explicit FrmDervix(Platform& platform);
+    FrmDervix(const FrmDervix&) = delete;
+    FrmDervix& operator=(const FrmDervix&) = delete;
+
+    // Start-up after the single-instance test: builds the grid, restores the
+    // split and the position, opens the port and sends CHECK.
+    void Form_Load();
+    // Closing through the window frame: closes the port, saves the position.
+    void Form_Unload();
+
+    void mnuCfg_Click() { config.showModal(); }
+    void mnuQuit_Click() { endProgram(); }
+    void mnuAbout_Click() { about.showModal(); }
+    void mnuKelm_Click() { kelm.showDialog(); }
+
+    void SetupSerialCommunications() { link.SetupSerialCommunications(); }
+    void SendSplitterCode(std::uint8_t code) { split.SendSplitterCode(code); }
+    void setKelmgraphic(double& rotations) { kelm.setKelmgraphic(rotations); }
+
+    [[noreturn]] void endProgram() {
+        platform.process.terminate();
+        std::abort();  // terminate() never returns; this keeps the promise visible
+    }
+
+    Platform& platform;
+    Globals g;
+    Settings settings;
+    EventLog log;
+
+    TextSlot txtFlowRate{"0.00"};
+    Label Label3{"Flow Rate"};
+    Label Label5{"mL/min"};
+    SplitGrid vaSplit;
+    Button cmdSetSplit{"Se&t"};
+    Button cmdStart{"&Start"};
+    TextSlot DervixResp;
+    TextSlot txtDVXScmd;
+
+    Geometry form{0, 0, kDesignWidth, kDesignHeight};
+
+    DeviceLink link;
+    SplitRatio split;
+    Kelm kelm;
+    ConfigDialog config;
+    AboutBox about;
+};
+
+}  // namespace dervix
