@@ -52,7 +52,7 @@ public:
     static constexpr const char* kCaption = "Corvane Dervantix";
     // The window's designed size, in twips.
     static constexpr int kDesignWidth = 2790;
-    static constexpr int kDesignHeight = 4290;
+    static constexpr int kDesignHeight = 4000;
 
     explicit FrmDervix(Platform& platform);
     FrmDervix(const FrmDervix&) = delete;
