@@ -1,0 +1,135 @@
+#include "shell/ui/MainWindow.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <cmath>
+
+#include "platform/qt/QtDesktop.h"
+#include "shell/ui/Binding.h"
+
+namespace dervix {
+
+MainWindow::MainWindow(FrmDervix& w, QWidget* parent) : QMainWindow(parent), w_(w) {
+    setWindowTitle(QString::fromLatin1(FrmDervix::kCaption));
+    setObjectName("frmDervix");
+    // The design's font had 13-pixel lines; a larger desktop font gets room.
+    scale_ = std::max(1.0, fontMetrics().height() / 13.0);
+    buildMenu();
+    buildControls();
+}
+
+QRect MainWindow::Place(int left, int top, int width, int height) const {
+    const double f = scale_ / TwipsPerPixel(this);
+    return QRect(static_cast<int>(std::lround(left * f)), static_cast<int>(std::lround(top * f)),
+                 static_cast<int>(std::lround(width * f)), static_cast<int>(std::lround(height * f)));
+}
+
+void MainWindow::buildMenu() {
+    // A global-menu desktop would move the bar, and the badge with it.
+    menuBar()->setNativeMenuBar(false);
+    QMenu* mnuEdit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    mnuEdit->setObjectName("mnuEdit");
+    QAction* mnuCfg = mnuEdit->addAction(QStringLiteral("&Configuration"));
+    mnuCfg->setObjectName("mnuCfg");
+    connect(mnuCfg, &QAction::triggered, this, [this] { w_.mnuCfg_Click(); });
+    QAction* mnuQuit = mnuEdit->addAction(QStringLiteral("E&xit"));
+    mnuQuit->setObjectName("mnuQuit");
+    connect(mnuQuit, &QAction::triggered, this, [this] { w_.mnuQuit_Click(); });
+
+    QMenu* mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    mnuHelp->setObjectName("mnuHelp");
+    QAction* mnuAbout = mnuHelp->addAction(QStringLiteral("&About"));
+    mnuAbout->setObjectName("mnuAbout");
+    connect(mnuAbout, &QAction::triggered, this, [this] { w_.mnuAbout_Click(); });
+
+    QAction* mnuDummy0 = menuBar()->addAction(QString());
+    mnuDummy0->setObjectName("mnuDummy0");
+    mnuDummy0->setEnabled(false);
+
+    mnuKelm_ = menuBar()->addAction(QStringLiteral("Kelm"));
+    mnuKelm_->setObjectName("mnuKelm");
+    connect(mnuKelm_, &QAction::triggered, this, [this] { w_.mnuKelm_Click(); });
+}
+
+void MainWindow::buildControls() {
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+
+    auto* label3 = new QLabel(central);
+    label3->setObjectName("Label3");
+    label3->setGeometry(Place(150, 120, 945, 225));
+    Bind(w_.Label3, label3);
+
+    auto* flow = new QLineEdit(central);
+    flow->setObjectName("txtFlowRate");
+    flow->setGeometry(Place(1200, 120, 615, 285));
+    Bind(w_.txtFlowRate, flow);
+    label3->setBuddy(flow);
+
+    auto* label5 = new QLabel(central);
+    label5->setObjectName("Label5");
+    label5->setGeometry(Place(1920, 120, 705, 225));
+    Bind(w_.Label5, label5);
+
+    auto* grid = new QTableWidget(central);
+    grid->setObjectName("vaSplit");
+    grid->setGeometry(Place(240, 480, 2295, 1455));
+
+    auto* line1 = new QFrame(central);
+    line1->setObjectName("Line1");
+    line1->setFrameShape(QFrame::HLine);
+    line1->setGeometry(Place(240, 1965, 2355, 30));
+
+    auto* setSplit = new QPushButton(central);
+    setSplit->setObjectName("cmdSetSplit");
+    setSplit->setGeometry(Place(240, 2040, 915, 315));
+    Bind(w_.cmdSetSplit, setSplit);
+
+    cmdStart_ = new QPushButton(central);
+    cmdStart_->setObjectName("cmdStart");
+    cmdStart_->setGeometry(Place(1680, 2040, 915, 315));
+    Bind(w_.cmdStart, cmdStart_);
+
+    // The command path's two slots lie below the buttons, cut off by the
+    // window's height: present, as other programs read them, but not shown.
+    auto* resp = new QLineEdit(central);
+    resp->setObjectName("DervixResp");
+    resp->setReadOnly(true);
+    resp->setGeometry(Place(120, 3060, 2355, 285));
+    Bind(w_.DervixResp, resp);
+    auto* cmd = new QLineEdit(central);
+    cmd->setObjectName("txtDVXScmd");
+    cmd->setReadOnly(true);
+    cmd->setGeometry(Place(120, 3480, 2355, 315));
+    Bind(w_.txtDVXScmd, cmd);
+    resp->setFocusPolicy(Qt::NoFocus);
+    cmd->setFocusPolicy(Qt::NoFocus);
+}
+
+void MainWindow::applyStartupGeometry() {
+    const double tpp = TwipsPerPixel(this);
+    const QRect start = Place(1680, 2040, 915, 315);
+    const int width = std::max(Place(0, 0, FrmDervix::kDesignWidth - 120, 0).width(), start.right() + 12);
+    // A little below the Start button, as the logic's height asks.
+    const int below = Place(0, 0, 0, w_.form.height - 2040 - 315 - 390).height();
+    const int height = menuBar()->sizeHint().height() + start.bottom() + std::max(below, 8);
+    setFixedSize(width, height);
+    move(static_cast<int>(std::lround(w_.form.left / tpp)), static_cast<int>(std::lround(w_.form.top / tpp)));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    const double tpp = TwipsPerPixel(this);
+    w_.form.left = static_cast<int>(std::lround(pos().x() * tpp));
+    w_.form.top = static_cast<int>(std::lround(pos().y() * tpp));
+    w_.Form_Unload();
+    event->accept();
+    w_.endProgram();
+}
+
+}  // namespace dervix

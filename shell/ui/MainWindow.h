@@ -1,0 +1,38 @@
+#pragma once
+// The main window's visible form, bound to its logic in FrmDervix.
+#include <QMainWindow>
+
+#include "shell/FrmDervix.h"
+
+class QAction;
+class QPushButton;
+class QLineEdit;
+class QWidget;
+
+namespace dervix {
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(FrmDervix& w, QWidget* parent = nullptr);
+
+    // Places and sizes the window as start-up left it in w.form.
+    void applyStartupGeometry();
+    // The fourth top-level menu item, which carries the maintenance badge.
+    QAction* badgeItem() const { return mnuKelm_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenu();
+    void buildControls();
+    QRect Place(int left, int top, int width, int height) const;
+
+    FrmDervix& w_;
+    double scale_ = 1.0;  // the layout grows with a font larger than the design's
+    QAction* mnuKelm_ = nullptr;
+    QPushButton* cmdStart_ = nullptr;
+};
+
+}  // namespace dervix
