@@ -31,10 +31,17 @@ float SplitRatio::MaxSplitRatio(float flow) {
 
 std::string SplitRatio::SplitRatioText(float ratio) { return SignedForm(ratio) + ":1"; }
 
+float SplitRatio::RatioFor(float flow, std::size_t entry) const {
+    // The product at full precision, so 20 x 33.333 gives 666 and not 667.
+    return static_cast<float>(std::floor(static_cast<double>(flow) * table_[entry].Multiplier));
+}
+
+std::string SplitRatio::WidestRatioText() const { return SplitRatioText(RatioFor(kMaxFlow, kSplitEntries - 1)); }
+
 void SplitRatio::txtFlowRate_Change() {
     // A number too large for the flow's type is as far out of range as 101.
     const std::optional<float> flow = ToSingle(NumericValue(w_.txtFlowRate.text()));
-    if (!flow || *flow < 0 || *flow > 100) {
+    if (!flow || *flow < 0 || *flow > kMaxFlow) {
         w_.log.LoggedMsgBox("Flow rate must be between 0 and 100 mL/min", MsgBox::OkOnly | MsgBox::Information,
                             kSection);
         w_.cmdSetSplit.setEnabled(false);
@@ -55,8 +62,7 @@ void SplitRatio::ShowRatios(float flow) {
     grid.setRedraw(false);
     for (std::size_t i = 0; i < kSplitEntries; ++i) {
         const int r = static_cast<int>(i) + 1;
-        // The product at full precision, so 20 x 33.333 gives 666 and not 667.
-        const auto ratio = static_cast<float>(std::floor(static_cast<double>(flow) * table_[i].Multiplier));
+        const float ratio = RatioFor(flow, i);
         grid.setText(1, r, SplitRatioText(ratio));
         grid.setRecommended(r, lo <= ratio && ratio <= hi);
     }

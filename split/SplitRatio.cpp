@@ -21,7 +21,7 @@ void SplitRatio::LoadSplitSettings() {
     const std::optional<float> flow = ToSingle(NumericValue(settings.GetIniValue(kSection, "FlowRate")));
     // Every setText is a change, so the ratios are recomputed even when the
     // field already shows this text.
-    if (flow && *flow > 0 && *flow <= 100) {
+    if (flow && *flow > 0 && *flow <= kMaxFlow) {
         w_.txtFlowRate.setText(FormatWhole(*flow, true));
     } else {
         w_.txtFlowRate.setText("20");

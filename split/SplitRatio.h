@@ -34,12 +34,17 @@ public:
     static float MaxSplitRatio(float flow);
     // " 500:1" for 500.
     static std::string SplitRatioText(float ratio);
+    // The longest ratio text the grid can show: the top flow on the last preset.
+    std::string WidestRatioText() const;
+
+    static constexpr float kMaxFlow = 100;  // mL/min
 
     const SplitTable& table() const { return table_; }
 
 private:
     void ApplySplit();
     void ShowRatios(float flow);
+    float RatioFor(float flow, std::size_t entry) const;
     void Highlight(int row);
 
     FrmDervix& w_;
