@@ -31,10 +31,6 @@ SplitGridWidget::SplitGridWidget(FrmDervix& w, QWidget* parent) : QTableWidget(p
     horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     horizontalHeader()->setHighlightSections(false);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    // Spreadsheet rows rather than the roomy default of the style.
-    const int rowHeight = fontMetrics().height() + 6;
-    verticalHeader()->setMinimumSectionSize(rowHeight);
-    verticalHeader()->setDefaultSectionSize(rowHeight);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 
     connect(this, &QTableWidget::currentCellChanged, this,
@@ -88,6 +84,10 @@ void SplitGridWidget::refresh() {
 }
 
 void SplitGridWidget::refreshLayout() {
+    // Spreadsheet rows rather than the roomy default of the style.
+    const int rowHeight = fontMetrics().height() + 6;
+    verticalHeader()->setMinimumSectionSize(rowHeight);
+    verticalHeader()->setDefaultSectionSize(rowHeight);
     const int columns = grid_.columns();
     if (columnCount() != columns) setColumnCount(columns);
     if (rowCount() != grid_.rows()) setRowCount(grid_.rows());
@@ -175,6 +175,12 @@ QSize SplitGridWidget::visibleAreaSize() const {
 
 QSize SplitGridWidget::sizeHint() const {
     return grid_.autoSize() ? visibleAreaSize() : QTableWidget::sizeHint();
+}
+
+void SplitGridWidget::changeEvent(QEvent* event) {
+    QTableWidget::changeEvent(event);
+    // Widths count characters, so a new font or style resizes the grid.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) refresh();
 }
 
 void SplitGridWidget::keyPressEvent(QKeyEvent* event) {

@@ -78,6 +78,7 @@ private slots:
     void typingAndPicking();
     void editsKeepTheCursor();
     void longestRatioIsShownInFull();
+    void followsTheFont();
 };
 
 void SplitWidgetsTest::whatTheOperatorSees() {
@@ -209,6 +210,19 @@ void SplitWidgetsTest::longestRatioIsShownInFull() {
         const int room = s.grid->visualItemRect(s.cell(r, 1)).width() - gutter - 2 * margin;
         QVERIFY2(QFontMetricsF(bold).horizontalAdvance(s.ratio(r)) <= room, qPrintable(s.ratio(r)));
     }
+}
+
+void SplitWidgetsTest::followsTheFont() {
+    OnScreen s;
+    QVERIFY(QTest::qWaitForWindowExposed(&s.host));
+    const int before = s.grid->columnWidth(1);
+    QFont larger = s.host.font();
+    larger.setPointSizeF(larger.pointSizeF() * 2);
+    s.host.setFont(larger);
+    QVERIFY(s.grid->columnWidth(1) > before);
+    QVERIFY(s.grid->columnWidth(1) >= 6 * s.grid->characterWidth());
+    QCOMPARE(s.grid->viewport()->height(), 5 * s.grid->rowHeight(0));
+    QCOMPARE(s.grid->viewport()->width(), s.grid->columnWidth(0) + s.grid->columnWidth(1) + s.grid->columnWidth(2));
 }
 
 QTEST_MAIN(SplitWidgetsTest)
