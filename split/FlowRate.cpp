@@ -32,11 +32,14 @@ float SplitRatio::MaxSplitRatio(float flow) {
 std::string SplitRatio::SplitRatioText(float ratio) { return SignedForm(ratio) + ":1"; }
 
 float SplitRatio::RatioFor(float flow, std::size_t entry) const {
-    // The product at full precision, so 20 x 33.333 gives 666 and not 667.
+    // The flow as held (a single) times the multiplier in double precision:
+    // a single product would round 0.7 x 100 = 69.9999988 up to 70.
     return static_cast<float>(std::floor(static_cast<double>(flow) * table_[entry].Multiplier));
 }
 
-std::string SplitRatio::WidestRatioText() const { return SplitRatioText(RatioFor(kMaxFlow, kSplitEntries - 1)); }
+std::string SplitRatio::WidestRatioText() const {
+    return SplitRatioText(RatioFor(kMaxFlow, kSplitEntries - 1));
+}
 
 void SplitRatio::txtFlowRate_Change() {
     // A number too large for the flow's type is as far out of range as 101.

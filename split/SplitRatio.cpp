@@ -44,8 +44,8 @@ void SplitRatio::LoadSplitSettings() {
     }
     g.CurSplitCode = *code == 0 ? 19 : *code;
 
-    // Matched by text, so a multiplier read back as 33.333 (not exactly the
-    // table's 33.333) still finds its row.
+    // Matched by text: the saved multiplier is held as a single (33.333 becomes
+    // 33.3330002), which would never equal the table's double.
     const std::string wanted = FormatOptionalInteger(g.CurSplitMult, 3);
     std::size_t i = 0;
     while (FormatOptionalInteger(table_[i].Multiplier, 3) != wanted && i < kSplitEntries - 1) ++i;
