@@ -38,7 +38,7 @@ void SplitGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     painter->save();
     painter->fillRect(opt.rect, opt.backgroundBrush);
     QStyleOptionViewItem textOpt = opt;
-    const int gutter = index.column() == kMarkColumn ? markWidth(opt.fontMetrics) : 0;
+    const int gutter = index.column() == kMarkColumn ? markWidth(view_->fontMetrics()) : 0;
     textOpt.rect.setLeft(opt.rect.left() + gutter);
     style->drawControl(QStyle::CE_ItemViewItem, &textOpt, painter, widget);
 
@@ -67,7 +67,7 @@ void SplitGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
 
 QSize SplitGridDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
-    if (index.column() == kMarkColumn) size.rwidth() += markWidth(option.fontMetrics);
+    if (index.column() == kMarkColumn) size.rwidth() += markWidth(view_->fontMetrics());
     return size;
 }
 

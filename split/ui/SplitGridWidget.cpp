@@ -3,7 +3,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QScopedValueRollback>
-#include <QScrollBar>
 #include <algorithm>
 #include <cmath>
 
