@@ -1,0 +1,195 @@
+#include "split/ui/SplitGridWidget.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QScopedValueRollback>
+#include <algorithm>
+#include <cmath>
+
+#include "shell/FrmDervix.h"
+#include "split/ui/SplitGridDelegate.h"
+
+namespace dervix {
+
+namespace {
+Qt::Alignment ToQt(HAlign alignment) {
+    switch (alignment) {
+    case HAlign::Right: return Qt::AlignRight | Qt::AlignVCenter;
+    case HAlign::Center: return Qt::AlignHCenter | Qt::AlignVCenter;
+    case HAlign::Left: break;
+    }
+    return Qt::AlignLeft | Qt::AlignVCenter;
+}
+}  // namespace
+
+SplitGridWidget::SplitGridWidget(FrmDervix& w, QWidget* parent) : QTableWidget(parent), w_(w), grid_(w.vaSplit) {
+    setObjectName(QStringLiteral("vaSplit"));
+    setItemDelegate(new SplitGridDelegate(this));
+    setWordWrap(false);
+    setCornerButtonEnabled(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    horizontalHeader()->setHighlightSections(false);
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+    connect(this, &QTableWidget::currentCellChanged, this,
+            [this](int row, int column, int, int) { operatorMoved(row, column); });
+    connect(this, &QTableWidget::cellDoubleClicked, this,
+            [this](int row, int column) { grid_.pick(column + 1, row + 1); });
+    grid_.setObserver([this] { refresh(); });
+    shownMoves_ = grid_.activeCellMoves() - 1;  // show the first active cell
+    refresh();
+}
+
+SplitGridWidget::~SplitGridWidget() { grid_.setObserver(nullptr); }
+
+int SplitGridWidget::characterWidth() const {
+    QFont bold = font();
+    bold.setBold(true);
+    return QFontMetrics(bold).horizontalAdvance(QLatin1Char('0'));
+}
+
+int SplitGridWidget::columnPixels(int col) const {
+    // Text margins on both sides, and the grid line that takes a pixel off the cell.
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const int extra = 2 * margin + (showGrid() ? 1 : 0);
+    int content = static_cast<int>(std::ceil(grid_.columnWidth(col) * characterWidth()));
+    if (col - 1 != SplitGridDelegate::kMarkColumn) return content + extra;
+    QFont bold = font();
+    bold.setBold(true);
+    const QString widest = QString::fromLatin1(w_.split.WidestRatioText());
+    content = std::max(content, static_cast<int>(std::ceil(QFontMetricsF(bold).horizontalAdvance(widest))));
+    return content + extra + SplitGridDelegate::markWidth(fontMetrics());
+}
+
+void SplitGridWidget::refresh() {
+    // While redraw is off the logic is halfway through a change.
+    if (!grid_.redraw()) return;
+    QScopedValueRollback guard(refreshing_, true);
+    refreshLayout();
+    refreshCells();
+    if (grid_.rows() > 0 && grid_.columns() > 0) {
+        const int row = grid_.activeRow() - 1;
+        const int column = grid_.activeCol() - 1;
+        if (currentRow() != row || currentColumn() != column) setCurrentCell(row, column);
+        // Only the program's own moves scroll; the operator's scrolling stays.
+        if (grid_.activeCellMoves() != shownMoves_) {
+            shownMoves_ = grid_.activeCellMoves();
+            scrollToItem(item(row, column));
+        }
+    }
+    if (grid_.autoSize()) setFixedSize(visibleAreaSize());
+    updateGeometry();
+}
+
+void SplitGridWidget::refreshLayout() {
+    // Spreadsheet rows rather than the roomy default of the style.
+    const int rowHeight = fontMetrics().height() + 6;
+    verticalHeader()->setMinimumSectionSize(rowHeight);
+    verticalHeader()->setDefaultSectionSize(rowHeight);
+    const int columns = grid_.columns();
+    if (columnCount() != columns) setColumnCount(columns);
+    if (rowCount() != grid_.rows()) setRowCount(grid_.rows());
+    for (int c = 1; c <= columns; ++c) {
+        QTableWidgetItem* heading = horizontalHeaderItem(c - 1);
+        if (!heading) {
+            heading = new QTableWidgetItem;
+            setHorizontalHeaderItem(c - 1, heading);
+        }
+        heading->setText(QString::fromLatin1(grid_.text(c, 0)));
+        setColumnWidth(c - 1, columnPixels(c));
+        setColumnHidden(c - 1, grid_.columnHidden(c));
+    }
+    verticalHeader()->setVisible(grid_.rowHeadersShown());
+    const ScrollBars bars = grid_.scrollBars();
+    const bool vertical = bars == ScrollBars::Vertical || bars == ScrollBars::Both;
+    const bool horizontal = bars == ScrollBars::Horizontal || bars == ScrollBars::Both;
+    setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    if (grid_.selectionMode() == dervix::SelectionMode::SingleRow) {
+        setSelectionBehavior(QAbstractItemView::SelectRows);
+        setSelectionMode(QAbstractItemView::SingleSelection);
+    } else {
+        setSelectionBehavior(QAbstractItemView::SelectItems);
+        setSelectionMode(QAbstractItemView::ExtendedSelection);
+    }
+    setEditTriggers(grid_.staticText() ? QAbstractItemView::NoEditTriggers
+                                       : QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+}
+
+void SplitGridWidget::refreshCells() {
+    const Qt::ItemFlags flags = grid_.staticText()
+                                    ? Qt::ItemIsEnabled | Qt::ItemIsSelectable
+                                    : Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+    const Qt::Alignment alignment = ToQt(grid_.alignment());
+    QFont plain = font();
+    QFont bold = plain;
+    bold.setBold(true);
+    for (int r = 1; r <= grid_.rows(); ++r) {
+        const Rgb colour = grid_.backColor(r);
+        const QBrush background(QColor(colour.red, colour.green, colour.blue));
+        const bool marked = grid_.recommended(r);
+        for (int c = 1; c <= grid_.columns(); ++c) {
+            QTableWidgetItem* cell = item(r - 1, c - 1);
+            if (!cell) {
+                cell = new QTableWidgetItem;
+                setItem(r - 1, c - 1, cell);
+            }
+            const QString text = QString::fromLatin1(grid_.text(c, r));
+            if (cell->text() != text) cell->setText(text);
+            if (cell->flags() != flags) cell->setFlags(flags);
+            if (cell->textAlignment() != int(alignment)) cell->setTextAlignment(alignment);
+            if (cell->background() != background) cell->setBackground(background);
+            if (cell->foreground() != QBrush(Qt::black)) cell->setForeground(QBrush(Qt::black));
+            if (cell->data(SplitGridDelegate::kRecommendedRole).toBool() != marked) {
+                cell->setData(SplitGridDelegate::kRecommendedRole, marked);
+                cell->setFont(marked ? bold : plain);
+            }
+        }
+    }
+}
+
+void SplitGridWidget::operatorMoved(int row, int column) {
+    if (refreshing_ || row < 0 || column < 0) return;
+    grid_.operatorSelects(column + 1, row + 1);
+}
+
+QSize SplitGridWidget::visibleAreaSize() const {
+    int width = 2 * frameWidth();
+    int shown = 0;
+    for (int c = 1; c <= grid_.columns() && shown < grid_.visibleColumns(); ++c) {
+        if (grid_.columnHidden(c)) continue;
+        width += columnPixels(c);
+        ++shown;
+    }
+    if (verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff)
+        width += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    if (verticalHeader()->isVisibleTo(this)) width += verticalHeader()->sizeHint().width();
+    int height = 2 * frameWidth() + horizontalHeader()->sizeHint().height() +
+                 grid_.visibleRows() * verticalHeader()->defaultSectionSize();
+    if (horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOn)
+        height += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    return {width, height};
+}
+
+QSize SplitGridWidget::sizeHint() const {
+    return grid_.autoSize() ? visibleAreaSize() : QTableWidget::sizeHint();
+}
+
+void SplitGridWidget::changeEvent(QEvent* event) {
+    QTableWidget::changeEvent(event);
+    // Widths count characters, so a new font or style resizes the grid.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) refresh();
+}
+
+void SplitGridWidget::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && event->modifiers() == Qt::NoModifier && currentRow() >= 0) {
+        event->accept();
+        grid_.pick(grid_.activeCol(), grid_.activeRow());
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
+}
+
+}  // namespace dervix
