@@ -7,11 +7,12 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QTableWidget>
 #include <cmath>
 
 #include "platform/qt/QtDesktop.h"
 #include "shell/ui/Binding.h"
+#include "split/ui/FlowRateField.h"
+#include "split/ui/SplitGridWidget.h"
 
 namespace dervix {
 
@@ -66,10 +67,8 @@ void MainWindow::buildControls() {
     label3->setGeometry(Place(150, 120, 945, 225));
     Bind(w_.Label3, label3);
 
-    auto* flow = new QLineEdit(central);
-    flow->setObjectName("txtFlowRate");
+    auto* flow = new FlowRateField(w_, central);
     flow->setGeometry(Place(1200, 120, 615, 285));
-    Bind(w_.txtFlowRate, flow);
     label3->setBuddy(flow);
 
     auto* label5 = new QLabel(central);
@@ -77,23 +76,31 @@ void MainWindow::buildControls() {
     label5->setGeometry(Place(1920, 120, 705, 225));
     Bind(w_.Label5, label5);
 
-    auto* grid = new QTableWidget(central);
-    grid->setObjectName("vaSplit");
-    grid->setGeometry(Place(240, 480, 2295, 1455));
+    // The grid sizes itself to three columns by five rows.
+    grid_ = new SplitGridWidget(w_, central);
+    grid_->move(Place(240, 480, 0, 0).topLeft());
+
+    // Controls below the grid move down when the grid needs more room than
+    // the design gave it (a larger desktop font).
+    const int gridBottom = grid_->y() + grid_->sizeHint().height();
+    shift_ = std::max(0, gridBottom + Place(0, 0, 0, 105).height() - Place(0, 2040, 0, 0).y());
+    auto below = [this](int left, int top, int width, int height) {
+        return Place(left, top, width, height).translated(0, shift_);
+    };
 
     auto* line1 = new QFrame(central);
     line1->setObjectName("Line1");
     line1->setFrameShape(QFrame::HLine);
-    line1->setGeometry(Place(240, 1965, 2355, 30));
+    line1->setGeometry(below(240, 1965, 2355, 30));
 
     auto* setSplit = new QPushButton(central);
     setSplit->setObjectName("cmdSetSplit");
-    setSplit->setGeometry(Place(240, 2040, 915, 315));
+    setSplit->setGeometry(below(240, 2040, 915, 315));
     Bind(w_.cmdSetSplit, setSplit);
 
     cmdStart_ = new QPushButton(central);
     cmdStart_->setObjectName("cmdStart");
-    cmdStart_->setGeometry(Place(1680, 2040, 915, 315));
+    cmdStart_->setGeometry(below(1680, 2040, 915, 315));
     Bind(w_.cmdStart, cmdStart_);
 
     // The command path's two slots lie below the buttons, cut off by the
@@ -101,12 +108,12 @@ void MainWindow::buildControls() {
     auto* resp = new QLineEdit(central);
     resp->setObjectName("DervixResp");
     resp->setReadOnly(true);
-    resp->setGeometry(Place(120, 3060, 2355, 285));
+    resp->setGeometry(below(120, 3060, 2355, 285));
     Bind(w_.DervixResp, resp);
     auto* cmd = new QLineEdit(central);
     cmd->setObjectName("txtDVXScmd");
     cmd->setReadOnly(true);
-    cmd->setGeometry(Place(120, 3480, 2355, 315));
+    cmd->setGeometry(below(120, 3480, 2355, 315));
     Bind(w_.txtDVXScmd, cmd);
     resp->setFocusPolicy(Qt::NoFocus);
     cmd->setFocusPolicy(Qt::NoFocus);
@@ -114,8 +121,9 @@ void MainWindow::buildControls() {
 
 void MainWindow::applyStartupGeometry() {
     const double tpp = TwipsPerPixel(this);
-    const QRect start = Place(1680, 2040, 915, 315);
-    const int width = std::max(Place(0, 0, FrmDervix::kDesignWidth - 120, 0).width(), start.right() + 12);
+    const QRect start = cmdStart_->geometry();
+    const int width = std::max({Place(0, 0, FrmDervix::kDesignWidth - 120, 0).width(), start.right() + 12,
+                                grid_->x() + grid_->sizeHint().width() + 12});
     // A little below the Start button, as the logic's height asks.
     const int below = Place(0, 0, 0, w_.form.height - 2040 - 315 - 390).height();
     const int height = menuBar()->sizeHint().height() + start.bottom() + std::max(below, 8);

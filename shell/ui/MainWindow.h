@@ -10,6 +10,10 @@ class QLineEdit;
 class QWidget;
 
 namespace dervix {
+class SplitGridWidget;
+}
+
+namespace dervix {
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -30,9 +34,11 @@ private:
     QRect Place(int left, int top, int width, int height) const;
 
     FrmDervix& w_;
-    double scale_ = 1.0;  // the layout grows with a font larger than the design's
+    double scale_ = 1.0;
+    int shift_ = 0;  // pixels the controls below the grid moved down  // the layout grows with a font larger than the design's
     QAction* mnuKelm_ = nullptr;
     QPushButton* cmdStart_ = nullptr;
+    SplitGridWidget* grid_ = nullptr;
 };
 
 }  // namespace dervix
