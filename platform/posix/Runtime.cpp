@@ -48,7 +48,15 @@ std::string EnsurePrivateFolder(const std::string& folder) {
 
 std::string RuntimeFolderPath() {
     std::string explicitFolder = Env("DERVIX_RUNTIME_DIR");
-    if (!explicitFolder.empty()) return explicitFolder;
+    if (!explicitFolder.empty()) {
+        // Made absolute: the local socket layer would put a relative socket
+        // name under the temporary folder, away from the instance lock.
+        if (explicitFolder[0] != '/') {
+            char cwd[4096];
+            if (::getcwd(cwd, sizeof cwd)) explicitFolder = std::string(cwd) + "/" + explicitFolder;
+        }
+        return explicitFolder;
+    }
     std::string xdg = Env("XDG_RUNTIME_DIR");
     if (!xdg.empty() && xdg[0] == '/') return xdg + "/dervix";
     return "/tmp/runtime-" + UserName() + "/dervix";

@@ -5,8 +5,9 @@
 
 namespace dervix {
 
-// $DERVIX_RUNTIME_DIR if set, else $XDG_RUNTIME_DIR/dervix, else
-// /tmp/runtime-<user>/dervix. Only works out the path; creates nothing.
+// $DERVIX_RUNTIME_DIR if set (taken from the working folder when relative),
+// else $XDG_RUNTIME_DIR/dervix, else /tmp/runtime-<user>/dervix. Only works
+// out the path; creates nothing.
 std::string RuntimeFolderPath();
 
 struct FolderResult {

@@ -84,6 +84,7 @@ void TestPosixPlatform::runtimeFolderPath_data() {
     QTest::addColumn<QString>("xdgRuntime");
     QTest::addColumn<QString>("expected");
     QTest::newRow("explicit wins") << "/r/x" << "/run/user/1000" << "/r/x";
+    QTest::newRow("relative explicit made absolute") << "r/x" << "" << QDir::currentPath() + "/r/x";
     QTest::newRow("XDG runtime folder") << "" << "/run/user/1000" << "/run/user/1000/dervix";
     QTest::newRow("relative XDG ignored") << "" << "run" << "/tmp/runtime-" + UserName() + "/dervix";
     QTest::newRow("fallback in /tmp") << "" << "" << "/tmp/runtime-" + UserName() + "/dervix";
