@@ -360,7 +360,7 @@ void TestFileProfileStore::killedWriterNeverTearsFile() {
     const QByteArray seed = "; by hand\n[Other]\nkeep = me ; yes\n\n[Dervix]\nBase=1\n";
     QVERIFY(WriteFileBytes(path, seed));
     std::mt19937 random(20261206);
-    std::uniform_int_distribution<int> pauseMicros(0, 30000);
+    std::uniform_int_distribution<int> pauseMicros(0, 50000);
 
     int known = 0;  // N1..Nknown were written by an earlier child
     for (int round = 0; round < 40; ++round) {
