@@ -16,11 +16,12 @@ std::string EventLog::logPath() const { return Settings::GetShortPath(folder_) +
 std::string EventLog::Stamp(const LocalTime& t) {
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    int hour12 = t.hour % 12 == 0 ? 12 : t.hour % 12;
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%s %02d %04d %02d:%02d:%02d %s: ",
-                  kMonths[(t.month - 1) % 12], t.day, t.year, hour12, t.minute, t.second,
-                  t.hour < 12 ? "AM" : "PM");
+    const int hour = ((t.hour % 24) + 24) % 24;
+    const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
+    const int month = (((t.month - 1) % 12) + 12) % 12;  // never outside the table
+    char buffer[96];
+    std::snprintf(buffer, sizeof buffer, "%s %02d %04d %02d:%02d:%02d %s: ", kMonths[month], t.day, t.year,
+                  hour12, t.minute, t.second, hour < 12 ? "AM" : "PM");
     return buffer;
 }
 

@@ -13,7 +13,9 @@ struct Line {
 
 std::vector<Line> SplitLines(const std::string& content) {
     std::vector<Line> lines;
-    std::size_t pos = 0;
+    // A byte-order mark left by a Windows editor is not part of the first
+    // line, or the first section header would go unseen.
+    std::size_t pos = content.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     while (pos < content.size()) {
         std::size_t lf = content.find('\n', pos);
         std::size_t next = lf == std::string::npos ? content.size() : lf + 1;
@@ -90,11 +92,15 @@ std::optional<SectionSpan> FindSection(const std::string& content, const std::ve
     return std::nullopt;
 }
 
-// Keeps the file a valid one-value-per-line file whatever a caller stores.
+// Keeps the file a valid one-value-per-line file whatever a caller stores:
+// a line break in a value must never start a key of its own. Blanks around
+// a value do not survive reading, so they are not stored either; a value
+// that reading would take for a quoted one gets a pair of other quotes.
 std::string StorableValue(const std::string& value) {
     std::string v;
     v.reserve(value.size());
     for (char c : value) v.push_back((c == '\r' || c == '\n' || c == '\0') ? ' ' : c);
+    v = Trim(v);
     bool quoted = v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
     if (quoted) return (v.front() == '"' ? "'" : "\"") + v + (v.front() == '"' ? "'" : "\"");
     return v;
@@ -138,7 +144,8 @@ std::string IniUpdate(const std::string& content, const std::string& section, co
     }
     const Line& after = lines[lastContent];
     std::string insert = key + "=" + stored + eol;
-    if (after.next == after.end) insert = eol + insert;  // last line without a line end
+    // The last line may lack its LF (a bare CR at the end counts as none).
+    if (after.next == 0 || content[after.next - 1] != '\n') insert = eol + insert;
     return content.substr(0, after.next) + insert + content.substr(after.next);
 }
 

@@ -1,10 +1,26 @@
 #include "shell/Numbers.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <string>
+#include <system_error>
 
 namespace dervix {
+
+// Every conversion here goes through <charconv>: strtod and printf follow
+// the process locale, which the desktop toolkit sets from the user's
+// environment, and a German desktop would then read "1.5" as 1 and write
+// "1,5" into the profile.
+namespace {
+
+std::string ToChars(double value, std::chars_format format, int precision) {
+    char buffer[512];  // a fixed form of the largest double needs 309 digits
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format, precision);
+    if (result.ec != std::errc()) return "0";
+    return std::string(buffer, result.ptr);
+}
+
+}  // namespace
 
 double NumericValue(std::string_view text) {
     std::string clean;
@@ -14,7 +30,10 @@ double NumericValue(std::string_view text) {
     }
     std::size_t i = 0;
     std::string number;
-    if (i < clean.size() && (clean[i] == '+' || clean[i] == '-')) number.push_back(clean[i++]);
+    if (i < clean.size() && (clean[i] == '+' || clean[i] == '-')) {
+        if (clean[i] == '-') number.push_back('-');  // from_chars takes no "+"
+        ++i;
+    }
     bool digits = false;
     bool point = false;
     for (; i < clean.size(); ++i) {
@@ -35,23 +54,24 @@ double NumericValue(std::string_view text) {
         std::string exponent = "e";
         if (j < clean.size() && (clean[j] == '+' || clean[j] == '-')) exponent.push_back(clean[j++]);
         bool expDigits = false;
-        while (j < clean.size() && clean[j] >= '0' && clean[j] <= '9' && exponent.size() < 8) {
+        while (j < clean.size() && clean[j] >= '0' && clean[j] <= '9') {
             exponent.push_back(clean[j++]);
             expDigits = true;
         }
         if (expDigits) number += exponent;
     }
-    double value = std::strtod(number.c_str(), nullptr);
-    if (!std::isfinite(value)) return 0.0;
+    double value = 0.0;
+    auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+    // Out of range either way: too small is 0, too large has no sensible
+    // reading and is treated as no number at all.
+    if (result.ec != std::errc() || !std::isfinite(value)) return 0.0;
     return value;
 }
 
 std::string SignedForm(double value) {
     if (!std::isfinite(value)) value = 0.0;
     if (value == 0.0) value = 0.0;  // no "-0"
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.15g", value);
-    std::string text = buffer;
+    std::string text = ToChars(value, std::chars_format::general, 15);
     if (value >= 0) text.insert(text.begin(), ' ');
     return text;
 }
@@ -69,9 +89,7 @@ double RoundHalfEven(double value) {
 
 std::string FormatFixed(double value, int decimals) {
     if (!std::isfinite(value)) value = 0.0;
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    std::string text = buffer;
+    std::string text = ToChars(value, std::chars_format::fixed, decimals < 0 ? 0 : decimals);
     if (text.find_first_not_of("-0.") == std::string::npos && text[0] == '-') text.erase(0, 1);
     return text;
 }
@@ -88,9 +106,7 @@ std::string FormatWhole(double value, bool emptyForZero) {
     if (!std::isfinite(value)) value = 0.0;
     double rounded = std::round(value);  // halves away from zero
     if (rounded == 0.0) return emptyForZero ? std::string() : std::string("0");
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.0f", rounded);
-    return buffer;
+    return ToChars(rounded, std::chars_format::fixed, 0);
 }
 
 }  // namespace dervix

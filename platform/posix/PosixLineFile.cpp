@@ -1,0 +1,26 @@
+#include "platform/posix/PosixLineFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/FileOps.h"
+
+namespace dervix {
+
+std::string PosixLineFile::append(const std::string& path, const std::string& bytes) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return posix::ErrnoText(errno);
+    // One write call for the whole line where the kernel allows it, so lines
+    // of another program appending to the same file do not interleave.
+    int error = posix::WriteAll(fd, bytes);
+    // A full disk or a network file system may only tell at close.
+    if (::close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+    return error == 0 ? std::string() : posix::ErrnoText(error);
+}
+
+}  // namespace dervix

@@ -1,0 +1,54 @@
+#pragma once
+// The link for other programs on a local socket "<runtime folder>/Server"
+// (mode 0600, never a network port), served from the main thread's event
+// loop. Each connection is handled one line at a time, and never from inside
+// the socket's own notification: a request may open a modal box, and other
+// requests, of the same client or of others, must still be read while it is
+// open.
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QLocalServer;
+
+namespace dervix {
+
+class LinkServer : public QObject {
+public:
+    // One request line (without its LF) in, one answer (without its LF) out.
+    using Handler = std::function<std::string(const std::string& line)>;
+
+    // Longest socket path: the kernel takes 107 bytes, but Qt 6.4's local
+    // server refuses anything past 106 with a bare "Name error".
+    static constexpr int kMaxPathBytes = 106;
+    // Longest request line without its LF; longer ones are answered with an
+    // error and skipped up to the next LF.
+    static constexpr int kMaxLineBytes = 4096;
+    // Clients served at once; a further one is closed at once.
+    static constexpr int kMaxConnections = 32;
+
+    explicit LinkServer(Handler handler, QObject* parent = nullptr);
+    ~LinkServer() override;
+
+    // Listens on <runtimeFolder>/Server. Only while this instance holds the
+    // instance lock: a socket found there is then a crashed instance's, and
+    // is removed first. False with errorString() when it cannot listen.
+    bool listen(const QString& runtimeFolder);
+    void close();
+    bool isListening() const;
+    QString socketPath() const { return path_; }
+    QString errorString() const { return error_; }
+
+private:
+    void acceptConnections();
+
+    std::shared_ptr<const Handler> handler_;
+    QLocalServer* server_;
+    QString path_;
+    QString error_;
+};
+
+}  // namespace dervix

@@ -1,0 +1,294 @@
+// The event log line format, logging off, logged message boxes, and a log
+// file that cannot be written.
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "platform/posix/PosixLineFile.h"
+#include "shell/DateTime.h"
+#include "shell/EventLog.h"
+#include "support/Fakes.h"
+
+using namespace dervix;
+using namespace dervix::test;
+
+namespace {
+
+// Whatever the code under test writes to standard error meanwhile.
+QByteArray CapturedStderr(const std::function<void()>& work) {
+    QTemporaryFile file;
+    if (!file.open()) return "<capture failed>";
+    fflush(stderr);
+    const int saved = ::dup(2);
+    ::dup2(file.handle(), 2);
+    work();
+    fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    file.seek(0);
+    return file.readAll();
+}
+
+class CountingLineFile : public FakeLineFile {
+public:
+    std::string append(const std::string& path, const std::string& bytes) override {
+        ++attempts;
+        return FakeLineFile::append(path, bytes);
+    }
+    int attempts = 0;
+};
+
+QByteArray FileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+}  // namespace
+
+class TestEventLog : public QObject {
+    Q_OBJECT
+private slots:
+    void stamp_data();
+    void stamp();
+    void lineThroughClockAndFile();
+    void loggingSwitch_data();
+    void loggingSwitch();
+    void linesInCallOrder();
+    void loggedMsgBoxLogsBeforeShowing();
+    void multiLinePromptWrittenAsIs();
+    void failureReportedOnceThenRetried();
+    void failureOfRealFile_data();
+    void failureOfRealFile();
+};
+
+void TestEventLog::stamp_data() {
+    QTest::addColumn<int>("month");
+    QTest::addColumn<int>("day");
+    QTest::addColumn<int>("hour");
+    QTest::addColumn<int>("minute");
+    QTest::addColumn<int>("second");
+    QTest::addColumn<QString>("stamp");
+    QTest::newRow("evening") << 12 << 6 << 22 << 18 << 5 << "Dec 06 2026 10:18:05 PM: ";
+    QTest::newRow("midnight") << 12 << 7 << 0 << 0 << 0 << "Dec 07 2026 12:00:00 AM: ";
+    QTest::newRow("last minute after midnight") << 1 << 1 << 0 << 59 << 59 << "Jan 01 2026 12:59:59 AM: ";
+    QTest::newRow("morning") << 3 << 9 << 9 << 5 << 7 << "Mar 09 2026 09:05:07 AM: ";
+    QTest::newRow("before noon") << 6 << 30 << 11 << 59 << 59 << "Jun 30 2026 11:59:59 AM: ";
+    QTest::newRow("noon") << 7 << 4 << 12 << 0 << 0 << "Jul 04 2026 12:00:00 PM: ";
+    QTest::newRow("afternoon") << 8 << 15 << 13 << 1 << 2 << "Aug 15 2026 01:01:02 PM: ";
+    QTest::newRow("last second") << 12 << 31 << 23 << 59 << 59 << "Dec 31 2026 11:59:59 PM: ";
+    const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int m = 1; m <= 12; ++m)
+        QTest::addRow("month %d", m) << m << 1 << 8 << 0 << 0 << QString("%1 01 2026 08:00:00 AM: ").arg(months[m - 1]);
+}
+
+void TestEventLog::stamp() {
+    QFETCH(int, month);
+    QFETCH(int, day);
+    QFETCH(int, hour);
+    QFETCH(int, minute);
+    QFETCH(int, second);
+    QFETCH(QString, stamp);
+    LocalTime t{2026, month, day, hour, minute, second, 3600};
+    QCOMPARE(QString::fromStdString(EventLog::Stamp(t)), stamp);
+}
+
+void TestEventLog::lineThroughClockAndFile() {
+    Globals g;
+    g.LogEnabled = 1;
+    FakeClock clock;
+    clock.offsetSeconds = 3600;  // local time one hour ahead of UTC
+    clock.current = std::chrono::system_clock::time_point(
+        std::chrono::seconds(EpochSeconds(LocalTime{2026, 12, 6, 22, 18, 5, 3600})));
+    FakeLineFile file;
+    FakeDialogs dialogs;
+    FakeEventPump pump;
+    EventLog log(g, clock, file, dialogs, pump, "/opt/dervix");
+    log.WriteLog("Send Command - [CHECK]");
+    QCOMPARE(int(file.lines.size()), 1);
+    QCOMPARE(QString::fromStdString(file.lines[0]), QString("Dec 06 2026 10:18:05 PM: Send Command - [CHECK]\r\n"));
+    QCOMPARE(QString::fromStdString(file.lastPath), QString("/opt/dervix/Dervix.txt"));
+    QCOMPARE(QString::fromStdString(log.logPath()), QString("/opt/dervix/Dervix.txt"));
+}
+
+void TestEventLog::loggingSwitch_data() {
+    QTest::addColumn<double>("logEnabled");
+    QTest::addColumn<int>("lines");
+    QTest::newRow("off") << 0.0 << 0;
+    QTest::newRow("negative is off") << -1.0 << 0;
+    QTest::newRow("fraction above 0 is on") << 0.5 << 3;
+    QTest::newRow("on") << 1.0 << 3;
+    QTest::newRow("2 is on") << 2.0 << 3;
+}
+
+void TestEventLog::loggingSwitch() {
+    QFETCH(double, logEnabled);
+    QFETCH(int, lines);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Globals g;
+    g.LogEnabled = logEnabled;
+    FakeClock clock;
+    PosixLineFile file;
+    FakeDialogs dialogs;
+    FakeEventPump pump;
+    EventLog log(g, clock, file, dialogs, pump, dir.path().toStdString());
+    log.WriteLog("one");
+    log.WriteLog("two");
+    log.LoggedMsgBox("three", MsgBox::Information, "Dervix");
+    const QString path = dir.path() + "/Dervix.txt";
+    QCOMPARE(int(dialogs.boxes.size()), 1);  // the box is shown either way
+    if (lines == 0) {
+        QVERIFY2(!QFileInfo::exists(path), "no log file may be created while logging is off");
+    } else {
+        QCOMPARE(FileBytes(path).count("\r\n"), lines);
+    }
+}
+
+void TestEventLog::linesInCallOrder() {
+    Globals g;
+    g.LogEnabled = 1;
+    FakeClock clock;
+    FakeLineFile file;
+    FakeDialogs dialogs;
+    FakeEventPump pump;
+    EventLog log(g, clock, file, dialogs, pump, "/opt/dervix");
+    log.WriteLog("first");
+    log.WriteLog("second");
+    QCOMPARE(int(file.lines.size()), 2);
+    QVERIFY(QString::fromStdString(file.lines[0]).endsWith(": first\r\n"));
+    QVERIFY(QString::fromStdString(file.lines[1]).endsWith(": second\r\n"));
+    // Same second, same stamp.
+    QCOMPARE(file.lines[0].substr(0, 25), file.lines[1].substr(0, 25));
+}
+
+void TestEventLog::loggedMsgBoxLogsBeforeShowing() {
+    Globals g;
+    g.LogEnabled = 1;
+    FakeClock clock;
+    FakeLineFile file;
+    FakeDialogs dialogs;
+    FakeEventPump pump;
+    EventLog log(g, clock, file, dialogs, pump, "/opt/dervix");
+    std::size_t linesWhileOpen = 99;
+    dialogs.answers.push_back([&](const ShownBox&) {
+        linesWhileOpen = file.lines.size();
+        return MsgBox::ResultCancel;
+    });
+    const int answer = log.LoggedMsgBox("Menu handle invalid", MsgBox::Information, "Dervix");
+    QCOMPARE(answer, MsgBox::ResultCancel);
+    QCOMPARE(linesWhileOpen, std::size_t(1));
+    QCOMPARE(QString::fromStdString(file.lines[0]), QString("Dec 06 2026 10:00:05 PM: MSGBOX Menu handle invalid\r\n"));
+    QCOMPARE(QString::fromStdString(dialogs.boxes[0].prompt), QString("Menu handle invalid"));
+    QCOMPARE(dialogs.boxes[0].flags, MsgBox::Information);
+    QCOMPARE(QString::fromStdString(dialogs.boxes[0].title), QString("Dervix"));
+}
+
+void TestEventLog::multiLinePromptWrittenAsIs() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Globals g;
+    g.LogEnabled = 1;
+    FakeClock clock;
+    PosixLineFile file;
+    FakeDialogs dialogs;
+    FakeEventPump pump;
+    EventLog log(g, clock, file, dialogs, pump, dir.path().toStdString());
+    log.LoggedMsgBox("The module does not respond.\rRetry?", MsgBox::RetryCancel, "Dervix");
+    log.WriteLog("after");
+    QCOMPARE(FileBytes(dir.path() + "/Dervix.txt"),
+             QByteArray("Dec 06 2026 10:00:05 PM: MSGBOX The module does not respond.\rRetry?\r\n"
+                        "Dec 06 2026 10:00:05 PM: after\r\n"));
+}
+
+void TestEventLog::failureReportedOnceThenRetried() {
+    Globals g;
+    g.LogEnabled = 1;
+    FakeClock clock;
+    CountingLineFile file;
+    FakeDialogs dialogs;
+    FakeEventPump pump;
+    EventLog log(g, clock, file, dialogs, pump, "/opt/dervix");
+    file.failure = "Permission denied";
+
+    const QByteArray err = CapturedStderr([&] {
+        log.WriteLog("one");
+        log.WriteLog("two");
+        log.LoggedMsgBox("three", MsgBox::Information, "Dervix");
+    });
+    QCOMPARE(file.attempts, 3);  // every line is tried
+    QCOMPARE(err.count("cannot be written"), 1);
+    QVERIFY(err.contains("/opt/dervix/Dervix.txt"));
+    QVERIFY(err.contains("Permission denied"));
+    QCOMPARE(int(dialogs.boxes.size()), 1);  // only the caller's own box so far
+    QCOMPARE(int(pump.posted.size()), 1);    // the notice waits for the event loop
+    pump.runPosted();
+    QCOMPARE(int(dialogs.boxes.size()), 2);
+    QVERIFY(QString::fromStdString(dialogs.boxes[1].prompt).contains("Permission denied"));
+    QCOMPARE(dialogs.boxes[1].flags, MsgBox::Information);
+
+    file.failure.clear();
+    log.WriteLog("four");
+    QCOMPARE(int(file.lines.size()), 1);
+    QVERIFY(QString::fromStdString(file.lines[0]).endsWith(": four\r\n"));
+
+    // A new outage after the file came back is news again.
+    file.failure = "No space left on device";
+    CapturedStderr([&] { log.WriteLog("five"); });
+    QCOMPARE(int(pump.posted.size()), 1);
+}
+
+void TestEventLog::failureOfRealFile_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("folder missing") << "missing";
+    QTest::newRow("disk full") << "full";
+    QTest::newRow("read-only folder") << "readonly";
+}
+
+void TestEventLog::failureOfRealFile() {
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString folder = dir.path() + "/prog";
+    const QString log = folder + "/Dervix.txt";
+    if (kind == "full") {
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(QFile::link("/dev/full", log));
+    } else if (kind == "readonly") {
+        if (::geteuid() == 0) QSKIP("root writes into read-only folders");
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(::chmod(folder.toLocal8Bit().constData(), 0555) == 0);
+    }
+
+    Globals g;
+    g.LogEnabled = 1;
+    FakeClock clock;
+    PosixLineFile file;
+    FakeDialogs dialogs;
+    FakeEventPump pump;
+    EventLog eventLog(g, clock, file, dialogs, pump, folder.toStdString());
+    const QByteArray err = CapturedStderr([&] {
+        eventLog.WriteLog("lost one");
+        eventLog.WriteLog("lost two");
+    });
+    QCOMPARE(err.count("cannot be written"), 1);
+    QCOMPARE(int(pump.posted.size()), 1);
+    pump.runPosted();
+    QCOMPARE(int(dialogs.boxes.size()), 1);
+
+    // The operator repairs it; the very next line goes in.
+    if (kind == "missing") QVERIFY(QDir().mkdir(folder));
+    if (kind == "full") QVERIFY(QFile::remove(log));
+    if (kind == "readonly") QVERIFY(::chmod(folder.toLocal8Bit().constData(), 0755) == 0);
+    eventLog.WriteLog("kept");
+    QCOMPARE(FileBytes(log), QByteArray("Dec 06 2026 10:00:05 PM: kept\r\n"));
+    QVERIFY(pump.posted.empty());
+}
+
+QTEST_APPLESS_MAIN(TestEventLog)
+#include "tst_eventlog.moc"

@@ -1,0 +1,245 @@
+// Requests of other programs against the main window's fields: what they
+// read, what they set, and every way of asking wrongly.
+#include <QtTest>
+
+#include <string>
+
+#include "shell/LinkProtocol.h"
+#include "support/Rig.h"
+
+using namespace dervix;
+using namespace dervix::test;
+
+Q_DECLARE_METATYPE(std::string)
+
+namespace {
+
+template <std::size_t N>
+std::string B(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
+// Every item's text, to see that a refused request changed nothing.
+std::string Snapshot(FrmDervix& w) {
+    return w.txtFlowRate.text() + "|" + w.txtDVXScmd.text() + "|" + w.DervixResp.text() + "|" + w.Label3.caption() +
+           "|" + w.Label5.caption();
+}
+
+}  // namespace
+
+class TestLinkProtocol : public QObject {
+    Q_OBJECT
+private slots:
+    void requestReadsItems_data();
+    void requestReadsItems();
+    void requestEscapesAndEncodes();
+    void pokeRunsHandlerBeforeAnswer_data();
+    void pokeRunsHandlerBeforeAnswer();
+    void pokeReachesModule();
+    void pokeKillEndsProgram_data();
+    void pokeKillEndsProgram();
+    void refused_data();
+    void refused();
+    void lineLengthLimit();
+    void escapesRoundTrip();
+    void utf8Checks_data();
+    void utf8Checks();
+};
+
+void TestLinkProtocol::requestReadsItems_data() {
+    QTest::addColumn<std::string>("line");
+    QTest::addColumn<std::string>("answer");
+    QTest::newRow("Label3") << B("REQUEST Label3") << B("OK Flow Rate");
+    QTest::newRow("Label5") << B("REQUEST Label5") << B("OK mL/min");
+    QTest::newRow("txtFlowRate") << B("REQUEST txtFlowRate") << B("OK 0.00");
+    QTest::newRow("empty txtDVXScmd") << B("REQUEST txtDVXScmd") << B("OK ");
+    QTest::newRow("empty DervixResp") << B("REQUEST DervixResp") << B("OK ");
+    QTest::newRow("CR LF line end") << B("REQUEST Label3\r") << B("OK Flow Rate");
+}
+
+void TestLinkProtocol::requestReadsItems() {
+    QFETCH(std::string, line);
+    QFETCH(std::string, answer);
+    Rig rig;
+    LinkProtocol link(*rig.w);
+    const std::string before = Snapshot(*rig.w);
+    QCOMPARE(link.handle(line), answer);
+    QCOMPARE(Snapshot(*rig.w), before);
+    QVERIFY(rig.serial.frames.empty());
+}
+
+void TestLinkProtocol::requestEscapesAndEncodes() {
+    Rig rig;
+    LinkProtocol link(*rig.w);
+    rig.w->Label3.setCaption(B("a\\b\r\nc \xe9\xff\x01"));
+    QCOMPARE(link.handle("REQUEST Label3"), B("OK a\\\\b\\r\\nc \xc3\xa9\xc3\xbf\x01"));
+}
+
+void TestLinkProtocol::pokeRunsHandlerBeforeAnswer_data() {
+    QTest::addColumn<std::string>("line");
+    QTest::addColumn<std::string>("item");
+    QTest::addColumn<std::string>("text");
+    QTest::newRow("flow rate") << B("POKE txtFlowRate 12.5") << B("txtFlowRate") << B("12.5");
+    QTest::newRow("text with blanks") << B("POKE txtFlowRate  1 2 ") << B("txtFlowRate") << B(" 1 2 ");
+    QTest::newRow("empty text") << B("POKE DervixResp ") << B("DervixResp") << B("");
+    QTest::newRow("escapes") << B("POKE DervixResp G1\\r\\n") << B("DervixResp") << B("G1\r\n");
+    QTest::newRow("backslash") << B("POKE txtDVXScmd a\\\\b") << B("txtDVXScmd") << B("a\\b");
+    QTest::newRow("Latin-1 from UTF-8") << B("POKE txtFlowRate \xc3\xa9\xc3\xbf") << B("txtFlowRate") << B("\xe9\xff");
+    QTest::newRow("CR LF line end") << B("POKE txtFlowRate 7\r") << B("txtFlowRate") << B("7");
+    QTest::newRow("escaped CR at the end kept") << B("POKE txtFlowRate 7\\r") << B("txtFlowRate") << B("7\r");
+    QTest::newRow("tab and NUL pass") << B("POKE txtFlowRate a\tb\x00") << B("txtFlowRate") << B("a\tb\x00");
+}
+
+void TestLinkProtocol::pokeRunsHandlerBeforeAnswer() {
+    QFETCH(std::string, line);
+    QFETCH(std::string, item);
+    QFETCH(std::string, text);
+    Rig rig;
+    LinkProtocol link(*rig.w);
+    TextSlot* slot = item == "txtFlowRate" ? &rig.w->txtFlowRate
+                     : item == "txtDVXScmd" ? &rig.w->txtDVXScmd
+                                             : &rig.w->DervixResp;
+    std::vector<std::string> seen;
+    slot->setHandler([&] { seen.push_back(slot->text()); });
+    QCOMPARE(link.handle(line), B("OK"));
+    QCOMPARE(int(seen.size()), 1);
+    QCOMPARE(seen[0], text);
+    // The same text again is a change again.
+    QCOMPARE(link.handle(line), B("OK"));
+    QCOMPARE(int(seen.size()), 2);
+}
+
+void TestLinkProtocol::pokeReachesModule() {
+    Rig rig;
+    rig.startAndAnswerCheck("1");
+    LinkProtocol link(*rig.w);
+    rig.serial.frames.clear();
+    QCOMPARE(link.handle("POKE txtDVXScmd STATUS"), B("OK"));
+    // The transmitter ran inside the request: the frame is out, the field
+    // emptied again, the answer awaited.
+    QCOMPARE(rig.serial.frames, std::vector<std::string>{"G1S\r\n"});
+    QCOMPARE(link.handle("REQUEST txtDVXScmd"), B("OK "));
+    QCOMPARE(rig.w->g.LinkState, kWaiting);
+    QCOMPARE(rig.w->g.CurrentCommand, B("STATUS"));
+}
+
+void TestLinkProtocol::pokeKillEndsProgram_data() {
+    QTest::addColumn<std::string>("line");
+    QTest::newRow("KILL") << B("POKE txtDVXScmd KILL");
+    QTest::newRow("lower case") << B("POKE txtDVXScmd kill");
+}
+
+void TestLinkProtocol::pokeKillEndsProgram() {
+    QFETCH(std::string, line);
+    Rig rig;
+    LinkProtocol link(*rig.w);
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, link.handle(line));
+    QCOMPARE(rig.process.terminations, 1);
+}
+
+void TestLinkProtocol::refused_data() {
+    QTest::addColumn<std::string>("line");
+    QTest::addColumn<std::string>("answer");
+    QTest::newRow("empty") << B("") << B("ERR empty request");
+    QTest::newRow("CR alone") << B("\r") << B("ERR empty request");
+    QTest::newRow("unknown verb") << B("EXECUTE [x]") << B("ERR unknown request");
+    QTest::newRow("verb in lower case") << B("request Label3") << B("ERR unknown request");
+    QTest::newRow("verb without item") << B("REQUEST") << B("ERR missing item");
+    QTest::newRow("verb with empty item") << B("REQUEST ") << B("ERR missing item");
+    QTest::newRow("POKE without item") << B("POKE") << B("ERR missing item");
+    QTest::newRow("unknown item") << B("REQUEST vaSplit") << B("ERR unknown item");
+    QTest::newRow("item in other case") << B("REQUEST label3") << B("ERR unknown item");
+    QTest::newRow("text after REQUEST item") << B("REQUEST Label3 x") << B("ERR unknown item");
+    QTest::newRow("two blanks") << B("REQUEST  Label3") << B("ERR unknown item");
+    QTest::newRow("POKE unknown item") << B("POKE cmdStart x") << B("ERR unknown item");
+    QTest::newRow("POKE label") << B("POKE Label3 Rate") << B("ERR Label3 cannot be set");
+    QTest::newRow("POKE other label") << B("POKE Label5 x") << B("ERR Label5 cannot be set");
+    QTest::newRow("POKE without text") << B("POKE txtFlowRate") << B("ERR missing text");
+    QTest::newRow("unknown escape") << B("POKE txtFlowRate a\\tb") << B("ERR bad escape");
+    QTest::newRow("backslash at the end") << B("POKE txtFlowRate a\\") << B("ERR bad escape");
+    QTest::newRow("bare CR inside") << B("POKE txtFlowRate a\rb") << B("ERR bare CR in request");
+    QTest::newRow("beyond Latin-1") << B("POKE txtFlowRate \xe2\x82\xac") << B("ERR character not in Latin-1");
+    QTest::newRow("emoji") << B("POKE txtFlowRate \xf0\x9f\x98\x80") << B("ERR character not in Latin-1");
+    QTest::newRow("raw Latin-1 byte") << B("POKE txtFlowRate \xe9") << B("ERR invalid UTF-8");
+    QTest::newRow("overlong slash") << B("POKE txtFlowRate \xc0\xaf") << B("ERR invalid UTF-8");
+    QTest::newRow("overlong three bytes") << B("POKE txtFlowRate \xe0\x80\xaf") << B("ERR invalid UTF-8");
+    QTest::newRow("surrogate") << B("POKE txtFlowRate \xed\xa0\x80") << B("ERR invalid UTF-8");
+    QTest::newRow("past U+10FFFF") << B("POKE txtFlowRate \xf4\x90\x80\x80") << B("ERR invalid UTF-8");
+    QTest::newRow("cut sequence") << B("POKE txtFlowRate \xc3") << B("ERR invalid UTF-8");
+    QTest::newRow("lone continuation") << B("POKE txtFlowRate \x80") << B("ERR invalid UTF-8");
+    QTest::newRow("invalid UTF-8 in REQUEST") << B("REQUEST \xff") << B("ERR invalid UTF-8");
+    QTest::newRow("garbage") << B("\x01\x02\x03 \x04") << B("ERR unknown request");
+    QTest::newRow("too long") << ("POKE txtFlowRate " + std::string(4096, '1')) << B("ERR line too long");
+}
+
+void TestLinkProtocol::refused() {
+    QFETCH(std::string, line);
+    QFETCH(std::string, answer);
+    Rig rig;
+    LinkProtocol link(*rig.w);
+    int handled = 0;
+    for (TextSlot* s : {&rig.w->txtFlowRate, &rig.w->txtDVXScmd, &rig.w->DervixResp})
+        s->setHandler([&] { ++handled; });
+    const std::string before = Snapshot(*rig.w);
+    QCOMPARE(link.handle(line), answer);
+    QCOMPARE(handled, 0);
+    QCOMPARE(Snapshot(*rig.w), before);
+    QVERIFY(rig.profile.writes.empty());
+    QVERIFY(rig.dialogs.boxes.empty());
+}
+
+void TestLinkProtocol::lineLengthLimit() {
+    Rig rig;
+    LinkProtocol link(*rig.w);
+    const std::string head = "POKE txtFlowRate ";
+    std::string longest = head + std::string(LinkProtocol::kMaxLine - head.size(), '5');
+    rig.w->txtFlowRate.setHandler([] {});
+    QCOMPARE(longest.size(), std::size_t(4096));
+    QCOMPARE(link.handle(longest), B("OK"));
+    QCOMPARE(rig.w->txtFlowRate.text().size(), std::size_t(4096 - head.size()));
+    QCOMPARE(link.handle(longest + "5"), B("ERR line too long"));
+}
+
+// What a client escapes and encodes comes back unchanged for every byte.
+void TestLinkProtocol::escapesRoundTrip() {
+    Rig rig;
+    LinkProtocol link(*rig.w);
+    std::string all;
+    for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+    all += "\\r\\n\\\\";
+    rig.w->txtFlowRate.setHandler([] {});
+    QCOMPARE(link.handle("POKE txtFlowRate " + LinkEscape(Latin1ToUtf8(all))), B("OK"));
+    QCOMPARE(rig.w->txtFlowRate.text(), all);
+    const std::string answer = link.handle("REQUEST txtFlowRate");
+    QVERIFY(answer.rfind("OK ", 0) == 0);
+    QVERIFY(answer.find('\n') == std::string::npos);
+    auto unescaped = LinkUnescape(answer.substr(3));
+    QVERIFY(unescaped.has_value());
+    QCOMPARE(Utf8ToLatin1(*unescaped), std::optional<std::string>(all));
+}
+
+void TestLinkProtocol::utf8Checks_data() {
+    QTest::addColumn<std::string>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("ASCII") << B("abc") << true;
+    QTest::newRow("two bytes") << B("\xc3\xa9") << true;
+    QTest::newRow("three bytes") << B("\xe2\x82\xac") << true;
+    QTest::newRow("four bytes") << B("\xf0\x9f\x98\x80") << true;
+    QTest::newRow("highest") << B("\xf4\x8f\xbf\xbf") << true;
+    QTest::newRow("C1 lead") << B("\xc1\xbf") << false;
+    QTest::newRow("F5 lead") << B("\xf5\x80\x80\x80") << false;
+    QTest::newRow("overlong four bytes") << B("\xf0\x80\x80\x80") << false;
+    QTest::newRow("missing continuation") << B("\xe2\x82") << false;
+    QTest::newRow("ASCII where continuation belongs") << B("\xe2\x82x") << false;
+}
+
+void TestLinkProtocol::utf8Checks() {
+    QFETCH(std::string, text);
+    QFETCH(bool, valid);
+    QCOMPARE(IsValidUtf8(text), valid);
+    // Agrees with Qt's own decoder.
+    QCOMPARE(QUtf8StringView(text.data(), qsizetype(text.size())).isValidUtf8(), valid);
+}
+
+QTEST_APPLESS_MAIN(TestLinkProtocol)
+#include "tst_linkprotocol.moc"
