@@ -73,15 +73,12 @@ void ConfigDialog::Form_Load() {
     loaded_ = true;
 }
 
-void ConfigDialog::cboPort_Change() {
-    const int index = cboPort.listIndex();
-    if (index < 0) {
-        lblDevice.setCaption("");
-        return;
-    }
-    const std::string& device = devices_[index];
-    lblDevice.setCaption(device.empty() ? "No device for " + cboPort.text() : "Device: " + device);
+std::string ConfigDialog::deviceNote(int index) const {
+    if (index < 0 || index >= kPorts) return {};
+    return "Device: " + devices_[index];
 }
+
+void ConfigDialog::cboPort_Change() { lblDevice.setCaption(deviceNote(cboPort.listIndex())); }
 
 bool ConfigDialog::storeChoices() {
     Settings& settings = w_.settings;

@@ -42,6 +42,8 @@ public:
     static std::string PortDevice(Settings& settings, int portNumber);
     // The device behind each entry of cboPort, for the operator to see.
     const std::string& deviceOf(int index) const;
+    // What the operator is told about the device behind an entry.
+    std::string deviceNote(int index) const;
 
     Label Label1{"PC COM Port:"};
     ComboList cboPort;
