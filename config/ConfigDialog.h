@@ -1,17 +1,77 @@
 #pragma once
+// The port and module configuration dialog: which serial port, which module
+// address. OK stores them, reopens the port and asks the module for CHECK.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "config/ComboList.h"
+#include "platform/Dialogs.h"
+#include "shell/Controls.h"
 
 namespace dervix {
 
 class FrmDervix;
+class Settings;
 
-// The port and module configuration dialog.
 class ConfigDialog {
 public:
-    explicit ConfigDialog(FrmDervix& w) : w_(w) {}
-    void showModal() { (void)w_; }
+    static constexpr const char* kCaption = "Corvane Dervantix - Configuration";
+    // The dialog's designed size, in twips.
+    static constexpr int kWidth = 4800;
+    static constexpr int kHeight = 2640;
+    static constexpr int kPorts = 4;
+    static constexpr int kAddresses = 16;
+
+    using ViewFactory = std::function<std::unique_ptr<ModalView>(ConfigDialog&)>;
+
+    explicit ConfigDialog(FrmDervix& w);
+    ConfigDialog(const ConfigDialog&) = delete;
+    ConfigDialog& operator=(const ConfigDialog&) = delete;
+
+    // Loads the dialog unless an earlier OK left it hidden but loaded, then
+    // shows it; returns when it is hidden or closed.
+    void showModal();
+    void setViewFactory(ViewFactory factory) { factory_ = std::move(factory); }
+
+    bool loaded() const { return loaded_; }
+    bool visible() const { return visible_; }
+
+    // The device a port number maps to: the profile's [Ports] ComN, else the
+    // N-th standard serial device; empty when there is none.
+    static std::string PortDevice(Settings& settings, int portNumber);
+    // The device behind each entry of cboPort, for the operator to see.
+    const std::string& deviceOf(int index) const;
+    // What the operator is told about the device behind an entry.
+    std::string deviceNote(int index) const;
+
+    Label Label1{"PC COM Port:"};
+    ComboList cboPort;
+    Label lblDevice;  // the device behind the chosen port
+    Label Label2{"Module Address:"};
+    ComboList cboASaddr;
+    Button cmdOK{"OK"};
+    Button cmdCancel{"Cancel"};
+
+    // Placement in twips, centred on the screen at load.
+    int left = 0;
+    int top = 0;
 
 private:
+    void Form_Load();
+    void cmdOK_Click();
+    void cmdCancel_Click() { unload(); }
+    void cboPort_Change();
+    bool storeChoices();
+    void endDisplay();
+    void unload();
+
     FrmDervix& w_;
+    ViewFactory factory_;
+    ModalView* view_ = nullptr;
+    std::string devices_[kPorts];
+    bool loaded_ = false;
+    bool visible_ = false;
 };
 
 }  // namespace dervix

@@ -5,10 +5,36 @@
 
 namespace dervix {
 
-void Kelm::setKelmgraphic(double& rotations) {
-    rotations = NumericValue(w_.settings.GetIniValue(kSection, "Rotations"));
+std::string Kelm::BadgeKey(double total, double yellow, double red) {
+    if (total >= red) return "kelm-r";
+    if (total >= yellow) return "kelm-y";
+    return "kelm-g";
 }
 
-void Kelm::setKelmlogo(const std::string& imageKey) { w_.platform.badge.show(imageKey); }
+void Kelm::setKelmgraphic(double& rotations) {
+    Settings& settings = w_.settings;
+    rotations = NumericValue(settings.GetIniValue(kSection, "Rotations"));
+    // Absent levels are stored once, so the operator finds them to edit.
+    double red = RoundHalfEven(NumericValue(settings.GetIniValue(kSection, "KelmRed")));
+    if (red == 0) {
+        red = kDefaultRed;
+        settings.WriteIniValue(kSection, "KelmRed", SignedForm(red));
+    }
+    double yellow = RoundHalfEven(NumericValue(settings.GetIniValue(kSection, "KelmYellow")));
+    if (yellow == 0) {
+        yellow = kDefaultYellow;
+        settings.WriteIniValue(kSection, "KelmYellow", SignedForm(yellow));
+    }
+    setKelmlogo(BadgeKey(rotations, yellow, red));
+}
+
+void Kelm::setKelmlogo(const std::string& imageKey) {
+    MenuBadge& badge = w_.platform.badge;
+    if (!badge.menuValid()) {
+        w_.log.LoggedMsgBox("Menu handle invalid", MsgBox::Information, "");
+        return;
+    }
+    badge.show(imageKey);
+}
 
 }  // namespace dervix

@@ -63,6 +63,7 @@ std::optional<std::string> FakeProfileStore::read(const std::string& section, co
 }
 
 bool FakeProfileStore::write(const std::string& section, const std::string& key, const std::string& value) {
+    if (failWrites) return false;
     content = IniUpdate(content, section, key, value);
     writes.push_back(key + "=" + value);
     return true;
@@ -85,8 +86,10 @@ int FakeDialogs::messageBox(const std::string& prompt, int flags, const std::str
     return (flags & 7) == MsgBox::RetryCancel ? MsgBox::ResultRetry : MsgBox::ResultOk;
 }
 
-std::optional<std::string> FakeDialogs::inputBox(const std::string& prompt, const std::string&, const std::string&) {
+std::optional<std::string> FakeDialogs::inputBox(const std::string& prompt, const std::string& title,
+                                                const std::string&) {
     inputPrompts.push_back(prompt);
+    inputTitles.push_back(title);
     if (inputs.empty()) return std::nullopt;
     auto answer = inputs.front();
     inputs.pop_front();

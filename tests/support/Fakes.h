@@ -82,6 +82,7 @@ public:
 
     std::string content;
     std::vector<std::string> writes;  // "key=value" in order
+    bool failWrites = false;          // every write fails and changes nothing
 };
 
 class FakeLineFile : public LineFile {
@@ -111,6 +112,7 @@ public:
     std::deque<std::function<int(const ShownBox&)>> answers;
     std::deque<std::optional<std::string>> inputs;
     std::vector<std::string> inputPrompts;
+    std::vector<std::string> inputTitles;
     int beeps = 0;
 };
 

@@ -1,0 +1,140 @@
+#include "config/ui/PropertiesView.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPointer>
+#include <QVBoxLayout>
+
+#include "shell/FrmDervix.h"
+
+namespace dervix {
+
+namespace {
+
+// A serial plug seen from the front: nine pins in a D-shaped shell.
+QPixmap SerialPlugPicture() {
+    QPixmap picture(64, 64);
+    picture.fill(QColor(192, 192, 192));
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(64, 64, 64), 2));
+    p.setBrush(QColor(160, 160, 176));
+    const QPointF shell[] = {{6, 20}, {58, 20}, {52, 44}, {12, 44}};
+    p.drawPolygon(shell, 4);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(32, 32, 32));
+    for (int i = 0; i < 5; ++i) p.drawEllipse(QPointF(14 + i * 9, 28), 2.5, 2.5);
+    for (int i = 0; i < 4; ++i) p.drawEllipse(QPointF(18.5 + i * 9, 37), 2.5, 2.5);
+    p.setBrush(QColor(0, 0, 128));
+    p.drawRect(QRectF(28, 44, 8, 14));
+    return picture;
+}
+
+}  // namespace
+
+PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(parent), d_(logic) {
+    setObjectName("frmProperties");
+    setWindowTitle(Latin1(ConfigDialog::kCaption));
+    setWindowModality(Qt::ApplicationModal);
+
+    auto* picture = new QLabel(this);
+    picture->setObjectName("Picture1");
+    picture->setPixmap(SerialPlugPicture());
+    picture->setAlignment(Qt::AlignTop);
+
+    auto* label1 = new QLabel(this);
+    label1->setObjectName("Label1");
+    cboPort_ = new QComboBox(this);
+    cboPort_->setObjectName("cboPort");
+    auto* device = new QLabel(this);
+    device->setObjectName("lblDevice");
+    auto* label2 = new QLabel(this);
+    label2->setObjectName("Label2");
+    auto* address = new QComboBox(this);
+    address->setObjectName("cboASaddr");
+    auto* ok = new QPushButton(this);
+    ok->setObjectName("cmdOK");
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(this);
+    cancel->setObjectName("cmdCancel");
+    auto* line = new QFrame(this);
+    line->setObjectName("Line1");
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+
+    auto* fields = new QGridLayout;
+    fields->addWidget(label1, 0, 0);
+    fields->addWidget(cboPort_, 0, 1);
+    fields->addWidget(device, 1, 1);
+    fields->addWidget(label2, 2, 0);
+    fields->addWidget(address, 2, 1);
+    fields->setRowStretch(3, 1);
+    auto* top = new QHBoxLayout;
+    top->addWidget(picture);
+    top->addSpacing(8);
+    top->addLayout(fields, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    auto* all = new QVBoxLayout(this);
+    all->addLayout(top, 1);
+    all->addWidget(line);
+    all->addLayout(buttons);
+
+    bind_.label(label1, d_.Label1);
+    bind_.label(label2, d_.Label2);
+    bind_.label(device, d_.lblDevice);
+    bind_.button(ok, d_.cmdOK);
+    bind_.button(cancel, d_.cmdCancel);
+    bindList(cboPort_, d_.cboPort);
+    bindList(address, d_.cboASaddr);
+    showTooltips();
+    setTabOrder(cboPort_, address);
+    setTabOrder(address, ok);
+    setTabOrder(ok, cancel);
+
+    const int dpiX = logicalDpiX(), dpiY = logicalDpiY();
+    resize(QSize(TwipsToPixels(ConfigDialog::kWidth, dpiX), TwipsToPixels(ConfigDialog::kHeight, dpiY))
+               .expandedTo(sizeHint()));
+    move(TwipsToPixels(d_.left, dpiX), TwipsToPixels(d_.top, dpiY));
+}
+
+void PropertiesView::bindList(QComboBox* view, ComboList& list) {
+    bind_.watch(list, [this, view, &list] {
+        const QSignalBlocker quiet(view);
+        if (view->count() != static_cast<int>(list.items().size())) {
+            view->clear();
+            for (const std::string& item : list.items()) view->addItem(Latin1(item));
+            if (view == cboPort_) showTooltips();
+        }
+        view->setCurrentIndex(list.listIndex());
+    });
+    connect(view, &QComboBox::currentIndexChanged, this, [&list](int index) { list.setListIndex(index); });
+}
+
+void PropertiesView::showTooltips() {
+    for (int i = 0; i < cboPort_->count(); ++i)
+        cboPort_->setItemData(i, Latin1(d_.deviceNote(i)), Qt::ToolTipRole);
+}
+
+void PropertiesView::showModal() { exec(); }
+
+void PropertiesView::hide() { done(QDialog::Accepted); }
+
+void PropertiesView::reject() {
+    d_.cmdCancel.click();
+    if (isVisible()) QDialog::reject();
+}
+
+void InstallPropertiesView(FrmDervix& w, QWidget* parent) {
+    QPointer<QWidget> owner(parent);
+    w.config.setViewFactory([owner](ConfigDialog& d) -> std::unique_ptr<ModalView> {
+        return std::make_unique<PropertiesView>(d, owner.data());
+    });
+}
+
+}  // namespace dervix

@@ -1,0 +1,39 @@
+#pragma once
+// The visible form of the configuration dialog.
+#include <QDialog>
+
+#include "config/ui/DialogBinding.h"
+#include "platform/Dialogs.h"
+
+class QComboBox;
+class QLabel;
+
+namespace dervix {
+
+class ComboList;
+class ConfigDialog;
+class FrmDervix;
+
+class PropertiesView : public QDialog, public ModalView {
+    Q_OBJECT
+public:
+    PropertiesView(ConfigDialog& logic, QWidget* parent);
+
+    void showModal() override;
+    void hide() override;
+    // Escape and the window frame act as Cancel.
+    void reject() override;
+
+private:
+    void bindList(QComboBox* view, ComboList& list);
+    void showTooltips();
+
+    ConfigDialog& d_;
+    QComboBox* cboPort_ = nullptr;
+    DialogBinding bind_;
+};
+
+// Makes the configuration dialog appear as a PropertiesView over parent.
+void InstallPropertiesView(FrmDervix& w, QWidget* parent);
+
+}  // namespace dervix

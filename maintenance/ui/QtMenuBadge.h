@@ -1,0 +1,35 @@
+#pragma once
+// Puts the rotation badge on the menu bar's maintenance item, in place of
+// its caption; the item keeps its command.
+#include <QPointer>
+#include <string>
+
+#include "platform/System.h"
+
+class QAction;
+class QMenuBar;
+
+namespace dervix {
+
+class QtMenuBadge : public MenuBadge {
+public:
+    explicit QtMenuBadge(QAction* action = nullptr) : action_(action) {}
+    // The main window's fourth top-level menu item.
+    void setAction(QAction* action) { action_ = action; }
+
+    // False once the item is gone.
+    bool menuValid() const override { return !action_.isNull(); }
+    void show(const std::string& imageKey) override;
+    // The key of the badge on the item now, empty before the first.
+    const std::string& shownKey() const { return shown_; }
+
+private:
+    QPointer<QAction> action_;
+    std::string shown_;
+};
+
+// Menu bars draw item pictures at the small icon size, which would shrink
+// the badge to half its size: this makes the bar show it pixel for pixel.
+void ShowBadgeFullSize(QMenuBar* menuBar);
+
+}  // namespace dervix

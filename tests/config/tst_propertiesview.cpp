@@ -1,0 +1,170 @@
+// What the operator sees and does in the configuration dialog's window.
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QtTest>
+
+#include "config/ui/PropertiesView.h"
+#include "support/Rig.h"
+#include "support/WidgetHelpers.h"
+
+using namespace dervix;
+using namespace dervix::test;
+
+namespace {
+
+QStringList Items(QComboBox* box, int role = Qt::DisplayRole) {
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i) items << box->itemData(i, role).toString();
+    return items;
+}
+
+struct Seen {
+    QString title, label1, label2, device, port, address, okText, cancelText;
+    QStringList ports, tips, addresses;
+    bool okDefault = false;
+    QPoint pos;
+    int dpiX = 0, dpiY = 0;
+};
+
+Seen Look(QWidget* dialog) {
+    Seen s;
+    s.title = dialog->windowTitle();
+    s.label1 = dialog->findChild<QLabel*>("Label1")->text();
+    s.label2 = dialog->findChild<QLabel*>("Label2")->text();
+    s.device = dialog->findChild<QLabel*>("lblDevice")->text();
+    auto* port = dialog->findChild<QComboBox*>("cboPort");
+    auto* address = dialog->findChild<QComboBox*>("cboASaddr");
+    s.port = port->currentText();
+    s.address = address->currentText();
+    s.ports = Items(port);
+    s.tips = Items(port, Qt::ToolTipRole);
+    s.addresses = Items(address);
+    auto* ok = dialog->findChild<QPushButton*>("cmdOK");
+    s.okText = ok->text();
+    s.okDefault = ok->isDefault();
+    s.cancelText = dialog->findChild<QPushButton*>("cmdCancel")->text();
+    s.pos = dialog->pos();
+    s.dpiX = dialog->logicalDpiX();
+    s.dpiY = dialog->logicalDpiY();
+    return s;
+}
+
+}  // namespace
+
+class TestPropertiesView : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
+    void showsTheChoicesAndTheirDevices();
+    void keyboardChoiceAndEnterStore();
+    void escapeLeavesEverythingAsItWas();
+    void reopenedAfterAFailedPortShowsTheLastChoices();
+};
+
+void TestPropertiesView::showsTheChoicesAndTheirDevices() {
+    Rig rig;
+    rig.profile.content = "[Ports]\nCom2=/dev/ttyUSB0\n";
+    rig.profile.write("Dervix", "CommPort", "2");
+    rig.profile.write("Dervix", "ModuleID", "10");
+    InstallPropertiesView(*rig.w, nullptr);
+    Seen seen;
+    WhenModal([&](QWidget* dialog) {
+        seen = Look(dialog);
+        dialog->findChild<QPushButton*>("cmdCancel")->click();
+    });
+    rig.w->mnuCfg_Click();
+
+    QCOMPARE(seen.title, QString("Corvane Dervantix - Configuration"));
+    QCOMPARE(seen.label1, QString("PC COM Port:"));
+    QCOMPARE(seen.label2, QString("Module Address:"));
+    QCOMPARE(seen.ports, (QStringList{"Com1", "Com2", "Com3", "Com4"}));
+    QCOMPARE(seen.tips, (QStringList{"Device: /dev/ttyS0", "Device: /dev/ttyUSB0", "Device: /dev/ttyS2",
+                                     "Device: /dev/ttyS3"}));
+    QCOMPARE(seen.addresses, (QStringList{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D",
+                                          "E", "F"}));
+    QCOMPARE(seen.port, QString("Com2"));
+    QCOMPARE(seen.address, QString("A"));
+    QCOMPARE(seen.device, QString("Device: /dev/ttyUSB0"));
+    QCOMPARE(seen.okText, QString("OK"));
+    QCOMPARE(seen.cancelText, QString("Cancel"));
+    QVERIFY(seen.okDefault);
+    // Centred on the fake's screen, converted at the dialog's logical DPI.
+    QCOMPARE(seen.pos, QPoint(TwipsToPixels(rig.w->config.left, seen.dpiX),
+                              TwipsToPixels(rig.w->config.top, seen.dpiY)));
+    QCOMPARE(rig.profile.writes.size(), std::size_t(2));  // only the two set up above
+}
+
+void TestPropertiesView::keyboardChoiceAndEnterStore() {
+    Rig rig;
+    rig.configure();
+    InstallPropertiesView(*rig.w, nullptr);
+    QString device;
+    WhenModal([&](QWidget* dialog) {
+        auto* port = dialog->findChild<QComboBox*>("cboPort");
+        auto* address = dialog->findChild<QComboBox*>("cboASaddr");
+        port->setFocus();
+        QTest::keyClick(port, Qt::Key_Down);
+        QTest::keyClick(port, Qt::Key_Down);
+        address->setFocus();
+        QTest::keyClick(address, Qt::Key_End);
+        device = dialog->findChild<QLabel*>("lblDevice")->text();
+        QTest::keyClick(address, Qt::Key_Return);
+    });
+    rig.w->mnuCfg_Click();
+    QCOMPARE(device, QString("Device: /dev/ttyS2"));
+    QCOMPARE(rig.profile.get("CommPort"), std::string("3"));
+    QCOMPARE(rig.profile.get("ModuleID"), std::string("15"));
+    QCOMPARE(rig.lastFrame(), std::string("GF%\r\n"));
+    QVERIFY(!rig.w->config.loaded());
+}
+
+void TestPropertiesView::escapeLeavesEverythingAsItWas() {
+    Rig rig;
+    InstallPropertiesView(*rig.w, nullptr);
+    rig.startAndAnswerCheck();
+    const std::size_t frames = rig.serial.frames.size();
+    rig.profile.writes.clear();
+    WhenModal([&](QWidget* dialog) {
+        auto* port = dialog->findChild<QComboBox*>("cboPort");
+        port->setFocus();
+        QTest::keyClick(port, Qt::Key_Down);
+        QTest::keyClick(port, Qt::Key_Escape);
+    });
+    rig.w->mnuCfg_Click();
+    QVERIFY(rig.profile.writes.empty());
+    QVERIFY(rig.serial.opened);
+    QCOMPARE(rig.serial.frames.size(), frames);
+    QVERIFY(!rig.w->config.loaded());
+}
+
+void TestPropertiesView::reopenedAfterAFailedPortShowsTheLastChoices() {
+    Rig rig;
+    rig.startAndAnswerCheck();
+    InstallPropertiesView(*rig.w, nullptr);
+    rig.serial.failOpen = SerialError{8002, "Invalid port number"};
+    WhenModal([&](QWidget* dialog) {
+        dialog->findChild<QComboBox*>("cboPort")->setCurrentIndex(3);
+        dialog->findChild<QComboBox*>("cboASaddr")->setCurrentIndex(12);
+        dialog->findChild<QPushButton*>("cmdOK")->click();
+    });
+    rig.w->mnuCfg_Click();
+    QCOMPARE(rig.dialogs.boxes.size(), std::size_t(1));
+    QVERIFY(rig.w->config.loaded());
+
+    rig.serial.failOpen.reset();
+    Seen seen;
+    WhenModal([&](QWidget* dialog) {
+        seen = Look(dialog);
+        dialog->findChild<QPushButton*>("cmdOK")->click();
+    });
+    rig.w->mnuCfg_Click();
+    QCOMPARE(seen.port, QString("Com4"));
+    QCOMPARE(seen.address, QString("C"));
+    QCOMPARE(rig.lastFrame(), std::string("GC%\r\n"));
+    // Each opening's window is gone once it has been closed.
+    QCOMPARE(QApplication::topLevelWidgets().size(), 0);
+}
+
+QTEST_MAIN(TestPropertiesView)
+#include "tst_propertiesview.moc"
