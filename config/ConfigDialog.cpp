@@ -17,12 +17,6 @@ ConfigDialog::ConfigDialog(FrmDervix& w) : w_(w) {
     cboPort.setChangeHandler([this] { cboPort_Change(); });
 }
 
-std::string ConfigDialog::PortDevice(Settings& settings, int portNumber) {
-    std::string device = settings.GetIniValue("Ports", "Com" + std::to_string(portNumber));
-    if (device.empty() && portNumber >= 1) device = "/dev/ttyS" + std::to_string(portNumber - 1);
-    return device;
-}
-
 const std::string& ConfigDialog::deviceOf(int index) const {
     static const std::string kNone;
     return (index >= 0 && index < kPorts) ? devices_[index] : kNone;
@@ -52,7 +46,7 @@ void ConfigDialog::Form_Load() {
     Globals& g = w_.g;
     w_.settings.CheckSettings(g);  // only the values are wanted here
 
-    for (int n = 1; n <= kPorts; ++n) devices_[n - 1] = PortDevice(w_.settings, n);
+    for (int n = 1; n <= kPorts; ++n) devices_[n - 1] = DeviceLink::PortDevice(w_.settings, n);
     cboPort.clear();
     for (int n = 1; n <= kPorts; ++n) cboPort.addItem("Com" + std::to_string(n));
     if (g.PortNumber.empty()) {

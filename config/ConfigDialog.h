@@ -39,7 +39,6 @@ public:
 
     // The device a port number maps to: the profile's [Ports] ComN, else the
     // N-th standard serial device; empty when there is none.
-    static std::string PortDevice(Settings& settings, int portNumber);
     // The device behind each entry of cboPort, for the operator to see.
     const std::string& deviceOf(int index) const;
     // What the operator is told about the device behind an entry.

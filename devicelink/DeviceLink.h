@@ -8,6 +8,7 @@
 namespace dervix {
 
 class FrmDervix;
+class Settings;
 
 class DeviceLink {
 public:
@@ -24,6 +25,10 @@ public:
     void TimerResp_Timer();          // silence
     void DervixResp_Change();        // the response interpreter
     void cmdStart_Click();           // run control
+
+    // The device a port number stands for: the profile's [Ports] ComN entry,
+    // else /dev/ttyS<N-1>; empty when there is none.
+    static std::string PortDevice(Settings& settings, int portNumber);
 
     static std::string StripControlChars(const std::string& text);
     static std::string FilterReplyBytes(const std::string& text);

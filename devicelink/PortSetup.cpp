@@ -24,6 +24,12 @@ SerialPort::Result PortNumberValue(const std::string& text, int& number) {
 
 }  // namespace
 
+std::string DeviceLink::PortDevice(Settings& settings, int portNumber) {
+    std::string device = settings.GetIniValue("Ports", "Com" + std::to_string(portNumber));
+    if (device.empty() && portNumber >= 1) device = "/dev/ttyS" + std::to_string(portNumber - 1);
+    return device;
+}
+
 std::string DeviceLink::OpenPort() {
     Globals& g = w_.g;
     std::string message = w_.settings.CheckSettings(g);
@@ -36,8 +42,7 @@ std::string DeviceLink::OpenPort() {
 
     int number = 0;
     if (auto e = PortNumberValue(g.PortNumber, number)) return failure(*e);
-    std::string device = w_.settings.GetIniValue("Ports", "Com" + std::to_string(number));
-    if (device.empty() && number >= 1) device = "/dev/ttyS" + std::to_string(number - 1);
+    const std::string device = PortDevice(w_.settings, number);
     if (device.empty()) return failure({8002, "Invalid port number"});
     if (auto e = port.setDevice(device)) return failure(*e);
 

@@ -100,9 +100,11 @@ std::string StorableValue(const std::string& value) {
     std::string v;
     v.reserve(value.size());
     for (char c : value) v.push_back((c == '\r' || c == '\n' || c == '\0') ? ' ' : c);
-    v = Trim(v);
-    bool quoted = v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
-    if (quoted) return (v.front() == '"' ? "'" : "\"") + v + (v.front() == '"' ? "'" : "\"");
+    // Blanks are kept as given (a number's signed form begins with one); they
+    // do not survive a read, which is why a quoted text loses them here.
+    const std::string t = Trim(v);
+    bool quoted = t.size() >= 2 && (t.front() == '"' || t.front() == '\'') && t.back() == t.front();
+    if (quoted) return (t.front() == '"' ? "'" : "\"") + t + (t.front() == '"' ? "'" : "\"");
     return v;
 }
 

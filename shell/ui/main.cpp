@@ -1,1 +1,149 @@
-int main() { return 0; }
+// Dervix: puts the main window's logic together with the desktop and starts it.
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "about/ui/AboutView.h"
+#include "config/ui/PropertiesView.h"
+#include "maintenance/ui/KelmView.h"
+#include "maintenance/ui/QtMenuBadge.h"
+#include "platform/posix/FileProfileStore.h"
+#include "platform/posix/PosixLineFile.h"
+#include "platform/posix/Runtime.h"
+#include "platform/posix/SystemClock.h"
+#include "platform/qt/LinkServer.h"
+#include "platform/qt/QtDesktop.h"
+#include "platform/qt/QtSerialPort.h"
+#include "platform/qt/QtTimer.h"
+#include "shell/FrmDervix.h"
+#include "shell/LinkProtocol.h"
+#include "shell/Numbers.h"
+#include "shell/ui/MainWindow.h"
+#include "simulator/qt/InProcessSimulator.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: dervix [--simulate]\n"
+    "  --simulate   run against a simulated module on a pseudo-terminal, with a\n"
+    "               separate demonstration profile (the real one is left alone)\n"
+    "  --version    print the version and end\n";
+
+// The demonstration profile lies beside the real one.
+std::string DemoProfilePath() {
+    const QFileInfo real(QString::fromStdString(dervix::ProfilePath()));
+    return QDir(real.absolutePath()).filePath(QStringLiteral("demo-profile.ini")).toStdString();
+}
+
+// Points the configured port at the simulator and fills in what a first start
+// would otherwise have to ask for, so the demonstration talks at once.
+int PrepareDemoProfile(dervix::ProfileStore& profile) {
+    auto value = [&profile](const char* key) { return profile.read(dervix::kSection, key).value_or(""); };
+    if (value("Settings").empty()) profile.write(dervix::kSection, "Settings", "19200,N,8,1");
+    if (value("CommPort").empty()) profile.write(dervix::kSection, "CommPort", "1");
+    if (value("ModuleID").empty()) profile.write(dervix::kSection, "ModuleID", "1");
+    const double address = dervix::RoundHalfEven(dervix::NumericValue(value("ModuleID")));
+    return address >= 0 && address <= 255 ? static_cast<int>(address) : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool simulate = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--simulate") == 0) {
+            simulate = true;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("dervix %d.%d.%d\n", DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH);
+            return 0;
+        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            std::fprintf(stderr, "dervix: unknown option %s\n%s", argv[i], kUsage);
+            return 2;
+        }
+    }
+
+    // One instance per user: a second start ends before it reads or writes
+    // anything or opens a port.
+    const dervix::FolderResult runtime = dervix::PrepareRuntimeFolder();
+    if (!runtime.ok()) {
+        std::fprintf(stderr, "dervix: %s\n", runtime.error.c_str());
+        return 1;
+    }
+    dervix::InstanceLock instance;
+    switch (instance.acquire(runtime.path)) {
+        case dervix::InstanceLock::Outcome::Acquired: break;
+        case dervix::InstanceLock::Outcome::HeldElsewhere:
+            std::fprintf(stderr, "dervix: already running\n");
+            return 0;
+        case dervix::InstanceLock::Outcome::Failed:
+            std::fprintf(stderr, "dervix: %s\n", instance.error().c_str());
+            return 1;
+    }
+
+    // Under Wayland a program cannot place its own window, and the stored
+    // position would be ignored.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("dervix"));
+
+    dervix::FileProfileStore profile(simulate ? DemoProfilePath() : dervix::ProfilePath());
+    std::unique_ptr<dervix::InProcessSimulator> simulator;
+    if (simulate) {
+        const int address = PrepareDemoProfile(profile);
+        simulator = std::make_unique<dervix::InProcessSimulator>();
+        const QString pty = simulator->start(address);
+        if (pty.isEmpty()) {
+            std::fprintf(stderr, "dervix: the simulated module could not be started\n");
+            return 1;
+        }
+        const std::string port = profile.read(dervix::kSection, "CommPort").value_or("1");
+        const double number = dervix::RoundHalfEven(dervix::NumericValue(port));
+        profile.write("Ports", "Com" + dervix::PlainForm(static_cast<long long>(number)), pty.toStdString());
+        std::printf("dervix: simulated module on %s, profile %s\n", qPrintable(pty), DemoProfilePath().c_str());
+        std::fflush(stdout);
+    }
+
+    dervix::PosixLineFile logFile;
+    dervix::QtDialogs dialogs;
+    dervix::QtSerialPort serial;
+    dervix::QtTimer timer;
+    dervix::SystemClock clock;
+    dervix::QtEventPump pump;
+    dervix::QtScreen screen;
+    dervix::QtMenuBadge badge;
+    dervix::QtProcess process;
+    dervix::Platform platform{profile,  logFile, dialogs, serial, timer,
+                              clock,    pump,    screen,  badge,  process,
+                              QCoreApplication::applicationDirPath().toStdString(),
+                              {DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH}};
+    dervix::FrmDervix frm(platform);
+
+    dervix::MainWindow window(frm);
+    dialogs.setParent(&window);
+    badge.setAction(window.badgeItem());
+    dervix::ShowBadgeFullSize(window.menuBar());
+    dervix::InstallPropertiesView(frm, &window);
+    dervix::InstallKelmView(frm, &window);
+    dervix::InstallAboutView(frm, &window);
+
+    frm.Form_Load();
+
+    dervix::LinkProtocol protocol(frm);
+    dervix::LinkServer link([&protocol](const std::string& line) { return protocol.handle(line); });
+    if (!link.listen(QString::fromStdString(runtime.path)))
+        std::fprintf(stderr, "dervix: other programs cannot reach this one: %s\n", qPrintable(link.errorString()));
+
+    window.applyStartupGeometry();
+    window.show();
+    return app.exec();
+}

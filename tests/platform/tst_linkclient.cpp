@@ -23,6 +23,7 @@ constexpr int kWait = 10000;
 int Serve(int argc, char** argv, const char* folder) {
     QCoreApplication app(argc, argv);
     dervix::test::Rig rig;
+    rig.startAndAnswerCheck();  // started, as the program is before it listens
     dervix::LinkProtocol protocol(*rig.w);
     dervix::LinkServer server([&](const std::string& line) {
         try {
@@ -122,7 +123,7 @@ void TestLinkClient::getAndSet_data() {
     QTest::addColumn<QByteArray>("out");
     QTest::newRow("get label") << QStringList{"get", "Label3"} << 0 << QByteArray("Flow Rate\n");
     QTest::newRow("get other label") << QStringList{"get", "Label5"} << 0 << QByteArray("mL/min\n");
-    QTest::newRow("get text field") << QStringList{"get", "txtFlowRate"} << 0 << QByteArray("0.00\n");
+    QTest::newRow("get text field") << QStringList{"get", "txtFlowRate"} << 0 << QByteArray("20\n");
     QTest::newRow("get empty field") << QStringList{"get", "DervixResp"} << 0 << QByteArray("\n");
     QTest::newRow("set text field") << QStringList{"set", "txtFlowRate", "12.5"} << 0 << QByteArray();
 }
@@ -185,7 +186,7 @@ void TestLinkClient::usage() {
     QVERIFY(!run.err.isEmpty());
     QCOMPARE(run.out, QByteArray());
     // Nothing reached the program: the field is as it was.
-    QCOMPARE(client({"get", "txtFlowRate"}).out, QByteArray("0.00\n"));
+    QCOMPARE(client({"get", "txtFlowRate"}).out, QByteArray("20\n"));
 }
 
 void TestLinkClient::noProgramRunning() {

@@ -153,8 +153,10 @@ void TestIniText::update_data() {
         << S("[Dervix]\n") << S("A") << S("x\r\nModuleID=9") << S("[Dervix]\nA=x  ModuleID=9\n");
     QTest::newRow("quoted value protected by other quotes")
         << S("") << S("A") << S("\"q\"") << S("[Dervix]\nA='\"q\"'\n");
-    QTest::newRow("blanks around a value are not stored")
-        << S("") << S("FormTop") << S(" 2880") << S("[Dervix]\nFormTop=2880\n");
+    QTest::newRow("signed form keeps its blank in the file")
+        << S("") << S("FormTop") << S(" 2880") << S("[Dervix]\nFormTop= 2880\n");
+    QTest::newRow("blanks around a quoted value are dropped")
+        << S("") << S("A") << S(" 'q' ") << S("[Dervix]\nA=\"'q'\"\n");
 }
 
 void TestIniText::update() {
