@@ -216,12 +216,12 @@ private slots:
 
         const QString next = sim_.replug();
         QVERIFY2(!next.isEmpty(), qPrintable(sim_.errorString()));
-        log_.attach(sim_.simulator());
         QVERIFY(!OpenLikeTheProgram(port, next));
         std::string received;
         port.setNotificationHandler([&](int) { received += port.readAll(); });
         QVERIFY(!port.write("G1S\r\n"));
         QTRY_COMPARE(received, std::string("G1READY\r\n"));
+        QCOMPARE(log_.frames, QStringList{"G1S"});
     }
 
     void timerFiresOnceAndIsInactiveInItsHandler() {
