@@ -162,6 +162,28 @@ private slots:
         for (std::size_t i = 1; i < times.size(); ++i) QVERIFY(times[i] - times[i - 1] >= 150'000'000);
     }
 
+    // Pulled while a request waits for its reply: the program must not go on
+    // waiting for a reply to a re-send that never left.
+    void modulePulledWhileWaiting() {
+        PtyRig rig;
+        QVERIFY(rig.startModule());
+        rig.w->Form_Load();
+        QTRY_VERIFY(rig.count(SplitFrame(rig)) == 1 && !rig.timer.isActive());
+        rig.sim.withModule([](dervix::sim::ModuleSimulator& m) { m.setExtraDelayMs(150); });
+        rig.w->txtDVXScmd.setText("STATUS");
+        QTRY_COMPARE(rig.count("G1S"), 1);
+        QCOMPARE(rig.w->g.LinkState, dervix::kWaiting);
+        rig.sim.hangUp();
+        QTRY_VERIFY(!rig.dialogs.boxes.empty());
+        QCOMPARE(rig.dialogs.boxes[0].prompt, kSendFailure);
+        QCOMPARE(rig.w->g.LinkState, kReady);
+        QTest::qWait(400);  // the first frame's response time runs out
+        QVERIFY(rig.dialogs.boxes.size() <= 2);
+        QCOMPARE(rig.w->g.LinkState, kReady);
+        QVERIFY(!rig.timer.isActive());
+        QCOMPARE(rig.count("G1S"), 1);
+    }
+
     // The adapter pulled out while the valve runs.
     void modulePulledMidRun() {
         PtyRig rig;
