@@ -31,6 +31,7 @@ const char kCommands[] =
     "  hangup                  the device disappears, as a pulled USB adapter\n"
     "  replug                  a new device after a hang-up; prints its path\n"
     "  status                  the module's state and faults\n"
+    "  help                    this list (after its \"ok\" line)\n"
     "  quit                    end the simulator\n";
 
 int signalPipe[2] = {-1, -1};
