@@ -167,9 +167,10 @@ private slots:
             received += port.readAll();
             if (calls == 1) {
                 sim_.sendRaw("second\r\n");
-                QEventLoop box;
-                QTimer::singleShot(200, &box, &QEventLoop::quit);
-                box.exec();
+                // As a modal box does: serve events until the operator answers.
+                QDeadlineTimer answered(5000);
+                while (received.find("second") == std::string::npos && !answered.hasExpired())
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
             }
             --depth;
         });
