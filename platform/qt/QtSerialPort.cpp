@@ -18,7 +18,9 @@ QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
 }
 
-QtSerialPort::~QtSerialPort() { port_.close(); }
+QtSerialPort::~QtSerialPort() {
+    if (port_.isOpen()) port_.close();
+}
 
 SerialError QtSerialPort::qtError() const {
     return {kErrorBase + static_cast<int>(port_.error()), port_.errorString().toStdString()};
@@ -114,7 +116,7 @@ SerialPort::Result QtSerialPort::open() {
 void QtSerialPort::close() {
     ++generation_;
     receiveQueued_ = false;
-    port_.close();
+    if (port_.isOpen()) port_.close();
 }
 
 SerialPort::Result QtSerialPort::discardBuffers() {
