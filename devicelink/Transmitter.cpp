@@ -97,6 +97,10 @@ void DeviceLink::txtDVXScmd_Change() {
 
 void DeviceLink::sendFailed(const std::string& description) {
     ++sendFailures_;
+    // Nothing left the port, so no reply can ever end a wait for one; a
+    // caller waiting while "WAITING" (the About box) would wait for ever,
+    // e.g. when the adapter is pulled during a request and the retry fails.
+    w_.g.LinkState = kReady;
     w_.log.LoggedMsgBox("Error occurred while sending a command to the Corvane Dervantix\r" + description +
                             "\rEither the serial port needs configuration or it is possible that the\r"
                             "Corvane Dervantix needs to be power-cycled.",

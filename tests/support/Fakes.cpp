@@ -81,7 +81,10 @@ int FakeDialogs::messageBox(const std::string& prompt, int flags, const std::str
     if (!answers.empty()) {
         auto answer = std::move(answers.front());
         answers.pop_front();
-        return answer(boxes.back());
+        // A copy: an answer that acts while the box is open may open more
+        // boxes, and the list then moves in memory.
+        const ShownBox shown = boxes.back();
+        return answer(shown);
     }
     return (flags & 7) == MsgBox::RetryCancel ? MsgBox::ResultRetry : MsgBox::ResultOk;
 }

@@ -1,0 +1,190 @@
+#include "platform/qt/QtSerialPort.h"
+
+#include <QFileInfo>
+
+namespace dervix {
+
+namespace {
+
+const SerialError kNotOpen{8018, "Operation valid only when the port is open"};
+const SerialError kAlreadyOpen{8005, "Port already open"};
+const SerialError kNoSuchPort{8002, "Invalid port number"};
+const SerialError kBadSetting{380, "Invalid property value"};
+
+}  // namespace
+
+QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
+    connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+}
+
+QtSerialPort::~QtSerialPort() {
+    if (port_.isOpen()) port_.close();
+}
+
+SerialError QtSerialPort::qtError() const {
+    return {kErrorBase + static_cast<int>(port_.error()), port_.errorString().toStdString()};
+}
+
+SerialPort::Result QtSerialPort::setDevice(const std::string& devicePath) {
+    if (port_.isOpen()) return kAlreadyOpen;
+    device_ = QString::fromStdString(devicePath);
+    return std::nullopt;
+}
+
+SerialPort::Result QtSerialPort::setLineSettings(const LineSettings& s) {
+    if (s.baud <= 0) return kBadSetting;
+    QSerialPort::DataBits dataBits;
+    switch (s.dataBits) {
+        case 5: dataBits = QSerialPort::Data5; break;
+        case 6: dataBits = QSerialPort::Data6; break;
+        case 7: dataBits = QSerialPort::Data7; break;
+        case 8: dataBits = QSerialPort::Data8; break;
+        default: return kBadSetting;
+    }
+    QSerialPort::Parity parity;
+    switch (s.parity) {
+        case 'N': parity = QSerialPort::NoParity; break;
+        case 'E': parity = QSerialPort::EvenParity; break;
+        case 'O': parity = QSerialPort::OddParity; break;
+        case 'M': parity = QSerialPort::MarkParity; break;
+        case 'S': parity = QSerialPort::SpaceParity; break;
+        default: return kBadSetting;
+    }
+    QSerialPort::StopBits stopBits;
+    switch (s.stopBits) {
+        case 1: stopBits = QSerialPort::OneStop; break;
+        case 15: stopBits = QSerialPort::OneAndHalfStop; break;
+        case 2: stopBits = QSerialPort::TwoStop; break;
+        default: return kBadSetting;
+    }
+    baud_ = s.baud;
+    dataBits_ = dataBits;
+    parity_ = parity;
+    stopBits_ = stopBits;
+    return std::nullopt;
+}
+
+SerialPort::Result QtSerialPort::setNoHandshaking() { return std::nullopt; }
+
+SerialPort::Result QtSerialPort::setDtr(bool on) {
+    dtr_ = on;
+    return std::nullopt;
+}
+
+SerialPort::Result QtSerialPort::setBufferSizes(int inBytes, int outBytes) {
+    if (inBytes < 0 || outBytes < 0) return kBadSetting;
+    inBufferSize_ = inBytes;
+    outBufferSize_ = outBytes;  // QSerialPort has no bound for what is written
+    return std::nullopt;
+}
+
+SerialPort::Result QtSerialPort::open() {
+    if (port_.isOpen()) return kAlreadyOpen;
+    if (device_.isEmpty() || !QFileInfo::exists(device_)) return kNoSuchPort;
+    port_.setPortName(device_);
+    port_.setReadBufferSize(inBufferSize_);
+    port_.clearError();
+    ++generation_;
+    goneQueued_ = false;
+    if (!port_.open(QIODevice::ReadWrite)) {
+        if (port_.error() == QSerialPort::DeviceNotFoundError) return kNoSuchPort;
+        return qtError();
+    }
+    // Set on the open device and checked one by one: QSerialPort opens even
+    // when the device refuses a setting it was given beforehand, and a
+    // pseudo-terminal takes only 8 data bits without parity.
+    if (!port_.setBaudRate(baud_) || !port_.setDataBits(dataBits_) || !port_.setParity(parity_) ||
+        !port_.setStopBits(stopBits_) || !port_.setFlowControl(QSerialPort::NoFlowControl)) {
+        SerialError e = qtError();
+        close();
+        return e;
+    }
+    if (!port_.setDataTerminalReady(dtr_)) {
+        // A pseudo-terminal has no modem lines ("Inappropriate ioctl for
+        // device"); that is no reason to refuse the line.
+        if (port_.error() != QSerialPort::UnsupportedOperationError) {
+            SerialError e = qtError();
+            close();
+            return e;
+        }
+    }
+    port_.clearError();
+    return std::nullopt;
+}
+
+void QtSerialPort::close() {
+    ++generation_;
+    receiveQueued_ = false;
+    if (port_.isOpen()) port_.close();
+}
+
+SerialPort::Result QtSerialPort::discardBuffers() {
+    if (!port_.isOpen()) return kNotOpen;
+    port_.clearError();
+    if (!port_.clear(QSerialPort::AllDirections)) return qtError();
+    return std::nullopt;
+}
+
+SerialPort::Result QtSerialPort::write(const std::string& bytes) {
+    if (!port_.isOpen()) return kNotOpen;
+    port_.clearError();
+    const QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    if (port_.write(data) != data.size()) return qtError();
+    // Written now, not when the event loop next runs: the module's reply
+    // time counts from the frame, and a nested box could hold it back.
+    port_.flush();
+    if (port_.error() == QSerialPort::WriteError || port_.error() == QSerialPort::ResourceError) return qtError();
+    return std::nullopt;
+}
+
+std::string QtSerialPort::readAll() {
+    if (!port_.isOpen()) return {};
+    const QByteArray data = port_.readAll();
+    return std::string(data.constData(), static_cast<std::size_t>(data.size()));
+}
+
+void QtSerialPort::onReadyRead() {
+    // Never run the logic here: QSerialPort emits no further readyRead while
+    // this slot runs, and the logic may sit in a modal box for minutes.
+    if (receiveQueued_) return;
+    receiveQueued_ = true;
+    const unsigned generation = generation_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (generation != generation_) return;
+            receiveQueued_ = false;
+            deliverReceive();
+        },
+        Qt::QueuedConnection);
+}
+
+void QtSerialPort::deliverReceive() {
+    // What a discard already dropped is no arrival.
+    if (!port_.isOpen() || port_.bytesAvailable() <= 0 || !handler_) return;
+    handler_(CommEvent::Receive);
+    // Bytes that came while the handler ran (a box open inside it) may have
+    // been announced to nobody: look again.
+    if (port_.isOpen() && port_.bytesAvailable() > 0) onReadyRead();
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error) {
+    if (error != QSerialPort::ReadError && error != QSerialPort::WriteError && error != QSerialPort::ResourceError)
+        return;
+    // A device that vanished floods these while isOpen() stays true: act on
+    // the first, outside QSerialPort's own signal.
+    if (goneQueued_ || !port_.isOpen()) return;
+    goneQueued_ = true;
+    const unsigned generation = generation_;
+    QMetaObject::invokeMethod(this, [this, generation] { deviceGone(generation); }, Qt::QueuedConnection);
+}
+
+void QtSerialPort::deviceGone(unsigned generation) {
+    // Closed and perhaps reopened meanwhile: the error belonged to the old line.
+    if (generation != generation_) return;
+    close();
+    if (handler_) handler_(CommEvent::Dcb);
+}
+
+}  // namespace dervix

@@ -1,0 +1,265 @@
+// The Qt serial and timer adapters against the simulated module on a real
+// pseudo-terminal.
+#include <QtTest>
+
+#include "platform/qt/QtSerialPort.h"
+#include "platform/qt/QtTimer.h"
+#include "simulator/qt/InProcessSimulator.h"
+#include "simulator/qt/PtySimulator.h"
+
+using dervix::CommEvent::Dcb;
+using dervix::CommEvent::Receive;
+using dervix::LineSettings;
+using dervix::QtSerialPort;
+using dervix::QtTimer;
+using dervix::SerialError;
+using dervix::sim::InProcessSimulator;
+using dervix::sim::ModuleSimulator;
+using dervix::sim::PtySimulator;
+
+namespace {
+
+// Frames the simulator saw, collected on the test's thread.
+struct FrameLog : QObject {
+    QStringList frames;
+    void attach(PtySimulator* sim) {
+        connect(sim, &PtySimulator::frameReceived, this,
+                [this](const QByteArray& frame, qint64) { frames << QString::fromLatin1(frame); });
+    }
+};
+
+// Opens a port on the device the way the program configures it.
+std::optional<SerialError> OpenLikeTheProgram(QtSerialPort& port, const QString& device,
+                                              LineSettings line = LineSettings{}) {
+    if (auto e = port.setDevice(device.toStdString())) return e;
+    if (auto e = port.setLineSettings(line)) return e;
+    if (auto e = port.setNoHandshaking()) return e;
+    if (auto e = port.setDtr(true)) return e;
+    if (auto e = port.setBufferSizes(128, 128)) return e;
+    return port.open();
+}
+
+}  // namespace
+
+class TstQtSerialPort : public QObject {
+    Q_OBJECT
+
+    InProcessSimulator sim_;
+    QString path_;
+    FrameLog log_;
+
+private slots:
+    void init() {
+        path_ = sim_.start();
+        QVERIFY2(!path_.isEmpty(), qPrintable(sim_.errorString()));
+        log_.frames.clear();
+        log_.attach(sim_.simulator());
+    }
+    void cleanup() { sim_.stop(); }
+
+    void opensAPseudoTerminalWithDtrOn() {
+        QtSerialPort port;
+        auto e = OpenLikeTheProgram(port, path_);
+        QVERIFY2(!e, e ? e->description.c_str() : "");
+        QVERIFY(port.isOpen());
+        port.close();
+        QVERIFY(!port.isOpen());
+        QVERIFY(!port.open());  // the recorded settings are applied again
+    }
+
+    void failures_data() {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("description");
+        QTest::newRow("missing device") << "missing" << 8002 << "Invalid port number";
+        QTest::newRow("no device set") << "unset" << 8002 << "Invalid port number";
+        QTest::newRow("open twice") << "twice" << 8005 << "Port already open";
+        QTest::newRow("device changed while open") << "rename" << 8005 << "Port already open";
+        QTest::newRow("held by another") << "other" << QtSerialPort::kErrorBase + 2 << "";
+        QTest::newRow("parity refused by a pty") << "parity" << QtSerialPort::kErrorBase + 7 << "";
+        QTest::newRow("four data bits") << "bits" << 380 << "Invalid property value";
+        QTest::newRow("write while closed") << "write" << 8018 << "Operation valid only when the port is open";
+        QTest::newRow("discard while closed") << "discard" << 8018 << "Operation valid only when the port is open";
+    }
+    void failures() {
+        QFETCH(QString, what);
+        QFETCH(int, number);
+        QFETCH(QString, description);
+        QtSerialPort port, other;
+        std::optional<SerialError> e;
+        if (what == "missing") {
+            e = OpenLikeTheProgram(port, path_ + "-gone");
+        } else if (what == "unset") {
+            e = port.open();
+        } else if (what == "twice") {
+            QVERIFY(!OpenLikeTheProgram(port, path_));
+            e = port.open();
+        } else if (what == "rename") {
+            QVERIFY(!OpenLikeTheProgram(port, path_));
+            e = port.setDevice("/dev/null");
+        } else if (what == "other") {
+            QVERIFY(!OpenLikeTheProgram(other, path_));
+            e = OpenLikeTheProgram(port, path_);
+        } else if (what == "parity") {
+            e = OpenLikeTheProgram(port, path_, LineSettings{19200, 'E', 8, 1});
+        } else if (what == "bits") {
+            e = OpenLikeTheProgram(port, path_, LineSettings{19200, 'N', 4, 1});
+        } else if (what == "write") {
+            e = port.write("G1S\r\n");
+        } else if (what == "discard") {
+            e = port.discardBuffers();
+        }
+        QVERIFY(e.has_value());
+        QCOMPARE(e->number, number);
+        if (!description.isEmpty()) QCOMPARE(QString::fromStdString(e->description), description);
+        QVERIFY(!e->description.empty());
+        if (what != "twice" && what != "rename") QVERIFY(!port.isOpen());
+    }
+
+    void frameOutReplyIn() {
+        QtSerialPort port;
+        QVERIFY(!OpenLikeTheProgram(port, path_));
+        QList<int> codes;
+        std::string received;
+        port.setNotificationHandler([&](int code) {
+            codes << code;
+            received += port.readAll();
+        });
+        QVERIFY(!port.discardBuffers());
+        QVERIFY(!port.write("G1T\r\n"));
+        QTRY_COMPARE(received, std::string("G1DVX-23\r\n"));
+        QCOMPARE(log_.frames, QStringList{"G1T"});
+        QVERIFY(!codes.isEmpty());
+        for (int code : codes) QCOMPARE(code, Receive);
+    }
+
+    // More than the 128-byte receive buffer at once: nothing is lost, and a
+    // notification never comes without bytes.
+    void burstBeyondTheBufferSize() {
+        QtSerialPort port;
+        QVERIFY(!OpenLikeTheProgram(port, path_));
+        std::string expected;
+        for (int i = 0; i < 3000; ++i) expected.push_back(static_cast<char>('0' + i % 75));
+        std::string received;
+        int empty = 0;
+        port.setNotificationHandler([&](int) {
+            std::string chunk = port.readAll();
+            if (chunk.empty()) ++empty;
+            received += chunk;
+        });
+        sim_.sendRaw(expected);
+        QTRY_COMPARE(received.size(), expected.size());
+        QCOMPARE(received, expected);
+        QCOMPARE(empty, 0);
+    }
+
+    // A modal box inside the receive handler runs a nested event loop: bytes
+    // arriving meanwhile are announced there, or at the latest right after.
+    void bytesArrivingWhileTheHandlerWaits() {
+        QtSerialPort port;
+        QVERIFY(!OpenLikeTheProgram(port, path_));
+        std::string received;
+        int depth = 0, maxDepth = 0, calls = 0;
+        port.setNotificationHandler([&](int) {
+            ++calls;
+            ++depth;
+            maxDepth = std::max(maxDepth, depth);
+            received += port.readAll();
+            if (calls == 1) {
+                sim_.sendRaw("second\r\n");
+                // As a modal box does: serve events until the operator answers.
+                QDeadlineTimer answered(5000);
+                while (received.find("second") == std::string::npos && !answered.hasExpired())
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            }
+            --depth;
+        });
+        sim_.sendRaw("first\r\n");
+        QTRY_COMPARE(received, std::string("first\r\nsecond\r\n"));
+        QCOMPARE(maxDepth, 2);
+    }
+
+    // The line is cleared before each frame: a late reply to the previous
+    // request must not be taken for the next one's.
+    void discardDropsWhatWasNotRead() {
+        QtSerialPort port;
+        QVERIFY(!OpenLikeTheProgram(port, path_));
+        std::string received;
+        port.setNotificationHandler([&](int) { received += port.readAll(); });
+        sim_.sendRaw("stale\r\n");  // returns once the bytes are with the terminal
+        QVERIFY(!port.discardBuffers());
+        QVERIFY(!port.write("G1S\r\n"));
+        QTRY_COMPARE(received, std::string("G1READY\r\n"));
+    }
+
+    // A pulled adapter: one line error, the port closed, no flood, and a new
+    // device can be opened later.
+    void deviceDisappears() {
+        QtSerialPort port;
+        QVERIFY(!OpenLikeTheProgram(port, path_));
+        QList<int> codes;
+        port.setNotificationHandler([&](int code) {
+            codes << code;
+            port.readAll();
+        });
+        sim_.hangUp();
+        QTRY_VERIFY(codes.contains(Dcb));
+        QTest::qWait(200);
+        QCOMPARE(codes.count(Dcb), 1);
+        QCOMPARE(codes.size(), 1);
+        QVERIFY(!port.isOpen());
+        auto e = port.write("G1S\r\n");
+        QVERIFY(e.has_value());
+        QCOMPARE(e->number, 8018);
+        e = port.open();
+        QVERIFY(e.has_value());
+        QCOMPARE(e->number, 8002);
+
+        const QString next = sim_.replug();
+        QVERIFY2(!next.isEmpty(), qPrintable(sim_.errorString()));
+        QVERIFY(!OpenLikeTheProgram(port, next));
+        std::string received;
+        port.setNotificationHandler([&](int) { received += port.readAll(); });
+        QVERIFY(!port.write("G1S\r\n"));
+        QTRY_COMPARE(received, std::string("G1READY\r\n"));
+        QCOMPARE(log_.frames, QStringList{"G1S"});
+    }
+
+    void timerFiresOnceAndIsInactiveInItsHandler() {
+        QtTimer timer;
+        int fired = 0;
+        bool activeInHandler = true;
+        timer.setHandler([&] {
+            ++fired;
+            activeInHandler = timer.isActive();
+        });
+        timer.setInterval(20);
+        QCOMPARE(timer.interval(), 20);
+        QVERIFY(!timer.isActive());
+        timer.start();
+        QVERIFY(timer.isActive());
+        QTRY_COMPARE(fired, 1);
+        QVERIFY(!activeInHandler);
+        QTest::qWait(80);
+        QCOMPARE(fired, 1);
+    }
+
+    void timerStoppedOrRearmed() {
+        QtTimer timer;
+        int fired = 0;
+        timer.setHandler([&] {
+            if (++fired == 1) timer.start();  // re-armed from its own tick
+        });
+        timer.setInterval(30);
+        timer.start();
+        timer.stop();
+        QTest::qWait(80);
+        QCOMPARE(fired, 0);
+        timer.start();
+        QTRY_COMPARE(fired, 2);
+        QVERIFY(!timer.isActive());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstQtSerialPort)
+#include "tst_qt_serial_port.moc"
