@@ -97,18 +97,18 @@ int main(int argc, char** argv) {
     app.setApplicationName(QStringLiteral("dervix"));
 
     dervix::FileProfileStore profile(simulate ? DemoProfilePath() : dervix::ProfilePath());
-    std::unique_ptr<dervix::InProcessSimulator> simulator;
+    std::unique_ptr<dervix::sim::InProcessSimulator> simulator;
     if (simulate) {
         const int address = PrepareDemoProfile(profile);
-        simulator = std::make_unique<dervix::InProcessSimulator>();
+        simulator = std::make_unique<dervix::sim::InProcessSimulator>();
         const QString pty = simulator->start(address);
         if (pty.isEmpty()) {
-            std::fprintf(stderr, "dervix: the simulated module could not be started\n");
+            std::fprintf(stderr, "dervix: the simulated module could not be started: %s\n",
+                         qPrintable(simulator->errorString()));
             return 1;
         }
-        const std::string port = profile.read(dervix::kSection, "CommPort").value_or("1");
-        const double number = dervix::RoundHalfEven(dervix::NumericValue(port));
-        profile.write("Ports", "Com" + dervix::PlainForm(static_cast<long long>(number)), pty.toStdString());
+        // Every port of the configuration dialog reaches the simulated module.
+        for (int n = 1; n <= 4; ++n) profile.write("Ports", "Com" + dervix::PlainForm(n), pty.toStdString());
         std::printf("dervix: simulated module on %s, profile %s\n", qPrintable(pty), DemoProfilePath().c_str());
         std::fflush(stdout);
     }
