@@ -80,27 +80,23 @@ void MainWindow::buildControls() {
     grid_ = new SplitGridWidget(w_, central);
     grid_->move(Place(240, 480, 0, 0).topLeft());
 
-    // Controls below the grid move down when the grid needs more room than
-    // the design gave it (a larger desktop font).
-    const int gridBottom = grid_->y() + grid_->sizeHint().height();
-    shift_ = std::max(0, gridBottom + Place(0, 0, 0, 105).height() - Place(0, 2040, 0, 0).y());
-    auto below = [this](int left, int top, int width, int height) {
-        return Place(left, top, width, height).translated(0, shift_);
+    auto below = [this](QWidget* widget, int left, int top, int width, int height) {
+        belowGrid_.push_back({widget, Place(left, top, width, height)});
     };
 
     auto* line1 = new QFrame(central);
     line1->setObjectName("Line1");
     line1->setFrameShape(QFrame::HLine);
-    line1->setGeometry(below(240, 1965, 2355, 30));
+    below(line1, 240, 1965, 2355, 30);
 
     auto* setSplit = new QPushButton(central);
     setSplit->setObjectName("cmdSetSplit");
-    setSplit->setGeometry(below(240, 2040, 915, 315));
+    below(setSplit, 240, 2040, 915, 315);
     Bind(w_.cmdSetSplit, setSplit);
 
     cmdStart_ = new QPushButton(central);
     cmdStart_->setObjectName("cmdStart");
-    cmdStart_->setGeometry(below(1680, 2040, 915, 315));
+    below(cmdStart_, 1680, 2040, 915, 315);
     Bind(w_.cmdStart, cmdStart_);
 
     // The command path's two slots lie below the buttons, cut off by the
@@ -108,18 +104,28 @@ void MainWindow::buildControls() {
     auto* resp = new QLineEdit(central);
     resp->setObjectName("DervixResp");
     resp->setReadOnly(true);
-    resp->setGeometry(below(120, 3060, 2355, 285));
+    below(resp, 120, 3060, 2355, 285);
     Bind(w_.DervixResp, resp);
     auto* cmd = new QLineEdit(central);
     cmd->setObjectName("txtDVXScmd");
     cmd->setReadOnly(true);
-    cmd->setGeometry(below(120, 3480, 2355, 315));
+    below(cmd, 120, 3480, 2355, 315);
     Bind(w_.txtDVXScmd, cmd);
     resp->setFocusPolicy(Qt::NoFocus);
     cmd->setFocusPolicy(Qt::NoFocus);
+    layoutBelowGrid();
+}
+
+void MainWindow::layoutBelowGrid() {
+    // The grid sizes itself to its rows once it is laid out; what lies below
+    // it keeps the design's distance from it, whatever the desktop's font.
+    const int gridBottom = grid_->y() + grid_->sizeHint().height();
+    const int shift = gridBottom + Place(0, 0, 0, 105).height() - Place(0, 2040, 0, 0).y();
+    for (const auto& [widget, design] : belowGrid_) widget->setGeometry(design.translated(0, shift));
 }
 
 void MainWindow::applyStartupGeometry() {
+    layoutBelowGrid();
     const double tpp = TwipsPerPixel(this);
     const QRect start = cmdStart_->geometry();
     const int width = std::max({Place(0, 0, FrmDervix::kDesignWidth - 120, 0).width(), start.right() + 12,

@@ -1,6 +1,8 @@
 #pragma once
 // The main window's visible form, bound to its logic in FrmDervix.
 #include <QMainWindow>
+#include <utility>
+#include <vector>
 
 #include "shell/FrmDervix.h"
 
@@ -32,10 +34,12 @@ private:
     void buildMenu();
     void buildControls();
     QRect Place(int left, int top, int width, int height) const;
+    void layoutBelowGrid();
 
     FrmDervix& w_;
-    double scale_ = 1.0;
-    int shift_ = 0;  // pixels the controls below the grid moved down  // the layout grows with a font larger than the design's
+    double scale_ = 1.0;  // the layout grows with a font larger than the design's
+    // Controls placed below the grid, with their place in the design.
+    std::vector<std::pair<QWidget*, QRect>> belowGrid_;
     QAction* mnuKelm_ = nullptr;
     QPushButton* cmdStart_ = nullptr;
     SplitGridWidget* grid_ = nullptr;
