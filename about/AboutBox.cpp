@@ -16,12 +16,7 @@ void AboutBox::showModal() {
     if (loaded_) return;
     Form_Load();
     if (!loaded_) return;  // closed while it was loading
-    if (factory_) {
-        std::unique_ptr<ModalView> view = factory_(*this);
-        view_ = view.get();
-        view->showModal();
-        view_ = nullptr;
-    }
+    view_.show(*this);
     loaded_ = false;
 }
 
@@ -51,7 +46,7 @@ void AboutBox::waitForReply() {
 
 void AboutBox::unload() {
     loaded_ = false;
-    if (view_) view_->hide();
+    view_.hide();
 }
 
 }  // namespace dervix

@@ -16,7 +16,7 @@ public:
     static constexpr const char* kCaption = "Corvane Dervantix - About";
     static constexpr const char* kUnknown = "Unknown";
 
-    using ViewFactory = std::function<std::unique_ptr<ModalView>(AboutBox&)>;
+    using ViewFactory = ModalViewSlot<AboutBox>::Factory;
 
     explicit AboutBox(FrmDervix& w);
     AboutBox(const AboutBox&) = delete;
@@ -25,7 +25,7 @@ public:
     // Loads the box (which queries the module), shows it and returns when
     // it is closed.
     void showModal();
-    void setViewFactory(ViewFactory factory) { factory_ = std::move(factory); }
+    void setViewFactory(ViewFactory factory) { view_.setFactory(std::move(factory)); }
     bool loaded() const { return loaded_; }
 
     // The labels the response interpreter fills, or null while the box is
@@ -56,8 +56,7 @@ private:
     void unload();
 
     FrmDervix& w_;
-    ViewFactory factory_;
-    ModalView* view_ = nullptr;
+    ModalViewSlot<AboutBox> view_;
     Label status_{kUnknown};
     Label model_{kUnknown};
     Label id_{kUnknown};

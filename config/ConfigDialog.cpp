@@ -28,12 +28,7 @@ void ConfigDialog::showModal() {
     if (visible_) return;
     if (!loaded_) Form_Load();
     visible_ = true;
-    if (factory_) {
-        std::unique_ptr<ModalView> view = factory_(*this);
-        view_ = view.get();
-        view->showModal();
-        view_ = nullptr;
-    }
+    view_.show(*this);
     // Still visible: the frame was closed without OK or Cancel.
     if (visible_) unload();
 }
@@ -112,7 +107,7 @@ void ConfigDialog::cmdOK_Click() {
 void ConfigDialog::endDisplay() {
     if (!visible_) return;
     visible_ = false;
-    if (view_) view_->hide();
+    view_.hide();
 }
 
 void ConfigDialog::unload() {

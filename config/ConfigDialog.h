@@ -23,7 +23,7 @@ public:
     static constexpr int kPorts = 4;
     static constexpr int kAddresses = 16;
 
-    using ViewFactory = std::function<std::unique_ptr<ModalView>(ConfigDialog&)>;
+    using ViewFactory = ModalViewSlot<ConfigDialog>::Factory;
 
     explicit ConfigDialog(FrmDervix& w);
     ConfigDialog(const ConfigDialog&) = delete;
@@ -32,7 +32,7 @@ public:
     // Loads the dialog unless an earlier OK left it hidden but loaded, then
     // shows it; returns when it is hidden or closed.
     void showModal();
-    void setViewFactory(ViewFactory factory) { factory_ = std::move(factory); }
+    void setViewFactory(ViewFactory factory) { view_.setFactory(std::move(factory)); }
 
     bool loaded() const { return loaded_; }
     bool visible() const { return visible_; }
@@ -66,8 +66,7 @@ private:
     void unload();
 
     FrmDervix& w_;
-    ViewFactory factory_;
-    ModalView* view_ = nullptr;
+    ModalViewSlot<ConfigDialog> view_;
     std::string devices_[kPorts];
     bool loaded_ = false;
     bool visible_ = false;

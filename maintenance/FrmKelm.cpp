@@ -44,18 +44,13 @@ void FrmKelm::showModal() {
     if (loaded_) return;  // already open
     loaded_ = true;
     InitForm();
-    if (factory_) {
-        std::unique_ptr<ModalView> view = factory_(*this);
-        view_ = view.get();
-        view->showModal();
-        view_ = nullptr;
-    }
+    view_.show(*this);
     loaded_ = false;
 }
 
 void FrmKelm::unload() {
     loaded_ = false;
-    if (view_) view_->hide();
+    view_.hide();
 }
 
 double FrmKelm::level(const char* key, double fallback) {

@@ -56,7 +56,7 @@ public:
     static constexpr int kWidth = 3855;
     static constexpr int kHeight = 2280;
 
-    using ViewFactory = std::function<std::unique_ptr<ModalView>(FrmKelm&)>;
+    using ViewFactory = ModalViewSlot<FrmKelm>::Factory;
 
     explicit FrmKelm(FrmDervix& w);
     FrmKelm(const FrmKelm&) = delete;
@@ -64,7 +64,7 @@ public:
 
     // Loads and fills the dialog, shows it and returns when it is closed.
     void showModal();
-    void setViewFactory(ViewFactory factory) { factory_ = std::move(factory); }
+    void setViewFactory(ViewFactory factory) { view_.setFactory(std::move(factory)); }
     bool loaded() const { return loaded_; }
 
     // Fills every control from the stored levels and the working total.
@@ -83,8 +83,7 @@ private:
     double level(const char* key, double fallback);
 
     FrmDervix& w_;
-    ViewFactory factory_;
-    ModalView* view_ = nullptr;
+    ModalViewSlot<FrmKelm> view_;
     bool loaded_ = false;
 };
 

@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -37,6 +39,30 @@ public:
     virtual void showModal() = 0;
     // Ends the modal display; the logic decides whether it stays loaded.
     virtual void hide() = 0;
+};
+
+// A dialog logic's visible form: made by the installed factory each time the
+// dialog shows, and none at all where no factory is installed.
+template <typename Dialog>
+class ModalViewSlot {
+public:
+    using Factory = std::function<std::unique_ptr<ModalView>(Dialog&)>;
+    void setFactory(Factory factory) { factory_ = std::move(factory); }
+    // Returns when the view is hidden or closed.
+    void show(Dialog& dialog) {
+        if (!factory_) return;
+        std::unique_ptr<ModalView> view = factory_(dialog);
+        current_ = view.get();
+        view->showModal();
+        current_ = nullptr;
+    }
+    void hide() {
+        if (current_) current_->hide();
+    }
+
+private:
+    Factory factory_;
+    ModalView* current_ = nullptr;
 };
 
 }  // namespace dervix

@@ -1,0 +1,102 @@
+// The real program, started as an operator starts it, against its simulated module.
+#include <QtTest>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+QString Bin(const char* name) { return qEnvironmentVariable("DERVIX_BIN_DIR") + "/" + name; }
+
+}  // namespace
+
+class ProgramTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void simulatedModuleAnswersAndSecondStartEnds();
+
+private:
+    QProcessEnvironment env() const;
+    QString link(const QStringList& args, int* exitCode = nullptr) const;
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QProcess program_;
+};
+
+void ProgramTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+}
+
+void ProgramTest::cleanup() {
+    if (program_.state() != QProcess::NotRunning) {
+        program_.kill();
+        program_.waitForFinished(5000);
+    }
+}
+
+QProcessEnvironment ProgramTest::env() const {
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("XDG_CONFIG_HOME", dir_->filePath("config"));
+    e.insert("DERVIX_RUNTIME_DIR", dir_->filePath("run"));
+    e.insert("QT_QPA_PLATFORM", "offscreen");
+    e.remove("DERVIX_PROFILE");
+    return e;
+}
+
+QString ProgramTest::link(const QStringList& args, int* exitCode) const {
+    QProcess client;
+    client.setProcessEnvironment(env());
+    client.start(Bin("dervix-link"), args);
+    client.waitForFinished(10000);
+    if (exitCode) *exitCode = client.exitCode();
+    return QString::fromUtf8(client.readAllStandardOutput()).trimmed();
+}
+
+void ProgramTest::simulatedModuleAnswersAndSecondStartEnds() {
+    program_.setProcessEnvironment(env());
+    program_.start(Bin("dervix"), {"--simulate"});
+    QVERIFY(program_.waitForStarted(10000));
+
+    // The link answers once start-up is over.
+    int code = -1;
+    QString flow;
+    for (int i = 0; i < 100 && code != 0; ++i) {
+        flow = link({"get", "txtFlowRate"}, &code);
+        if (code != 0) QTest::qWait(100);
+    }
+    QCOMPARE(code, 0);
+    QCOMPARE(flow, QStringLiteral("20"));
+
+    // A second start ends at once and leaves the profile alone.
+    const QString profile = dir_->filePath("config/dervix/demo-profile.ini");
+    const QDateTime before = QFileInfo(profile).lastModified();
+    QProcess second;
+    second.setProcessEnvironment(env());
+    second.start(Bin("dervix"), {"--simulate"});
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(second.readAllStandardError().contains("already running"));
+    QCOMPARE(QFileInfo(profile).lastModified(), before);
+
+    // The module answered the start-up check: nothing went unanswered, and a
+    // request through the link is answered too.
+    QVERIFY(link({"set", "txtDVXScmd", "STATUS"}, &code).isEmpty());
+    QCOMPARE(code, 0);
+    QTest::qWait(300);
+    QFile file(profile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY(text.contains("\nErrorStatus=\n"));
+    QVERIFY(text.contains("\nFlowRate=20\n"));
+
+    // KILL ends the program at once.
+    link({"set", "txtDVXScmd", "KILL"}, &code);
+    QVERIFY(program_.waitForFinished(10000));
+    QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
+}
+
+QTEST_GUILESS_MAIN(ProgramTest)
+#include "tst_program.moc"
