@@ -48,7 +48,7 @@ QPixmap AboutFlowPicture() {
 
 AboutView::AboutView(AboutBox& logic, QWidget* parent) : QDialog(parent), d_(logic) {
     setObjectName("frmAbout");
-    setWindowTitle(Latin1(AboutBox::kCaption));
+    setWindowTitle(ToQ(AboutBox::kCaption));
     setWindowModality(Qt::ApplicationModal);
 
     auto label = [this](const char* name, Label& control) {

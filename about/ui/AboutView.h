@@ -2,7 +2,7 @@
 // The visible form of the About box.
 #include <QDialog>
 
-#include "config/ui/DialogBinding.h"
+#include "shell/ui/Binding.h"
 #include "platform/Dialogs.h"
 
 namespace dervix {
@@ -22,7 +22,7 @@ public:
 
 private:
     AboutBox& d_;
-    DialogBinding bind_;
+    WidgetBinding bind_;
 };
 
 // The product artwork beside the title and below the buttons.

@@ -1,4 +1,5 @@
 #include "config/ui/PropertiesView.h"
+#include "platform/qt/QtDesktop.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -37,7 +38,7 @@ QPixmap SerialPlugPicture() {
 
 PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(parent), d_(logic) {
     setObjectName("frmProperties");
-    setWindowTitle(Latin1(ConfigDialog::kCaption));
+    setWindowTitle(ToQ(ConfigDialog::kCaption));
     setWindowModality(Qt::ApplicationModal);
 
     auto* picture = new QLabel(this);
@@ -108,7 +109,7 @@ void PropertiesView::bindList(QComboBox* view, ComboList& list) {
         const QSignalBlocker quiet(view);
         if (view->count() != static_cast<int>(list.items().size())) {
             view->clear();
-            for (const std::string& item : list.items()) view->addItem(Latin1(item));
+            for (const std::string& item : list.items()) view->addItem(ToQ(item));
             if (view == cboPort_) showTooltips();
         }
         view->setCurrentIndex(list.listIndex());
@@ -118,7 +119,7 @@ void PropertiesView::bindList(QComboBox* view, ComboList& list) {
 
 void PropertiesView::showTooltips() {
     for (int i = 0; i < cboPort_->count(); ++i)
-        cboPort_->setItemData(i, Latin1(d_.deviceNote(i)), Qt::ToolTipRole);
+        cboPort_->setItemData(i, ToQ(d_.deviceNote(i)), Qt::ToolTipRole);
 }
 
 void PropertiesView::showModal() { exec(); }

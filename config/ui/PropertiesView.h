@@ -2,7 +2,7 @@
 // The visible form of the configuration dialog.
 #include <QDialog>
 
-#include "config/ui/DialogBinding.h"
+#include "shell/ui/Binding.h"
 #include "platform/Dialogs.h"
 
 class QComboBox;
@@ -30,7 +30,7 @@ private:
 
     ConfigDialog& d_;
     QComboBox* cboPort_ = nullptr;
-    DialogBinding bind_;
+    WidgetBinding bind_;
 };
 
 // Makes the configuration dialog appear as a PropertiesView over parent.

@@ -1,4 +1,5 @@
 #include "maintenance/ui/KelmView.h"
+#include "platform/qt/QtDesktop.h"
 
 #include <QPointer>
 #include <QProgressBar>
@@ -10,7 +11,7 @@ namespace dervix {
 
 KelmView::KelmView(FrmKelm& logic, QWidget* parent) : QDialog(parent), d_(logic) {
     setObjectName("frmKelm");
-    setWindowTitle(Latin1(FrmKelm::kCaption));
+    setWindowTitle(ToQ(FrmKelm::kCaption));
     setWindowModality(Qt::ApplicationModal);
 
     auto* rotations = new QLabel(this);

@@ -2,7 +2,7 @@
 // The visible form of the maintenance dialog.
 #include <QDialog>
 
-#include "config/ui/DialogBinding.h"
+#include "shell/ui/Binding.h"
 #include "platform/Dialogs.h"
 
 class QProgressBar;
@@ -29,7 +29,7 @@ private:
 
     FrmKelm& d_;
     QProgressBar* bar_ = nullptr;
-    DialogBinding bind_;
+    WidgetBinding bind_;
 };
 
 // Makes the maintenance dialog appear as a KelmView over parent.

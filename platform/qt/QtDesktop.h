@@ -3,6 +3,7 @@
 // ending the program.
 #include <QPointer>
 #include <QWidget>
+#include <cmath>
 
 #include "platform/Dialogs.h"
 #include "platform/System.h"
@@ -29,6 +30,10 @@ public:
 
 // Twips from pixels at the screen's logical DPI (15 twips a pixel at 96 DPI).
 double TwipsPerPixel(const QWidget* widget = nullptr);
+
+inline int TwipsToPixels(int twips, int logicalDpi) {
+    return static_cast<int>(std::lround(static_cast<double>(twips) * logicalDpi / 1440.0));
+}
 
 class QtScreen : public Screen {
 public:

@@ -65,7 +65,7 @@ void MainWindow::buildControls() {
     auto* label3 = new QLabel(central);
     label3->setObjectName("Label3");
     label3->setGeometry(Place(150, 120, 945, 225));
-    Bind(w_.Label3, label3);
+    bind_.label(label3, w_.Label3);
 
     auto* flow = new FlowRateField(w_, central);
     flow->setGeometry(Place(1200, 120, 615, 285));
@@ -74,7 +74,7 @@ void MainWindow::buildControls() {
     auto* label5 = new QLabel(central);
     label5->setObjectName("Label5");
     label5->setGeometry(Place(1920, 120, 705, 225));
-    Bind(w_.Label5, label5);
+    bind_.label(label5, w_.Label5);
 
     // The grid sizes itself to three columns by five rows.
     grid_ = new SplitGridWidget(w_, central);
@@ -92,12 +92,12 @@ void MainWindow::buildControls() {
     auto* setSplit = new QPushButton(central);
     setSplit->setObjectName("cmdSetSplit");
     below(setSplit, 240, 2040, 915, 315);
-    Bind(w_.cmdSetSplit, setSplit);
+    bind_.button(setSplit, w_.cmdSetSplit);
 
     cmdStart_ = new QPushButton(central);
     cmdStart_->setObjectName("cmdStart");
     below(cmdStart_, 1680, 2040, 915, 315);
-    Bind(w_.cmdStart, cmdStart_);
+    bind_.button(cmdStart_, w_.cmdStart);
 
     // The command path's two slots lie below the buttons, cut off by the
     // window's height: present, as other programs read them, but not shown.
@@ -105,12 +105,12 @@ void MainWindow::buildControls() {
     resp->setObjectName("DervixResp");
     resp->setReadOnly(true);
     below(resp, 120, 3060, 2355, 285);
-    Bind(w_.DervixResp, resp);
+    bind_.text(resp, w_.DervixResp);
     auto* cmd = new QLineEdit(central);
     cmd->setObjectName("txtDVXScmd");
     cmd->setReadOnly(true);
     below(cmd, 120, 3480, 2355, 315);
-    Bind(w_.txtDVXScmd, cmd);
+    bind_.text(cmd, w_.txtDVXScmd);
     resp->setFocusPolicy(Qt::NoFocus);
     cmd->setFocusPolicy(Qt::NoFocus);
     layoutBelowGrid();

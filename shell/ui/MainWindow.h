@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "shell/FrmDervix.h"
+#include "shell/ui/Binding.h"
 
 class QAction;
 class QPushButton;
@@ -37,6 +38,7 @@ private:
     void layoutBelowGrid();
 
     FrmDervix& w_;
+    WidgetBinding bind_;
     double scale_ = 1.0;  // the layout grows with a font larger than the design's
     // Controls placed below the grid, with their place in the design.
     std::vector<std::pair<QWidget*, QRect>> belowGrid_;

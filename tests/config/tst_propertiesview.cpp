@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "platform/qt/QtDesktop.h"
 #include "config/ui/PropertiesView.h"
 #include "support/Rig.h"
 #include "support/WidgetHelpers.h"

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "platform/qt/QtDesktop.h"
 #include "maintenance/ui/KelmBadges.h"
 #include "maintenance/ui/KelmView.h"
 #include "maintenance/ui/QtMenuBadge.h"
