@@ -26,6 +26,7 @@ Exit status 0 when everything held, 1 otherwise.
 """
 
 import argparse
+import datetime
 import math
 import os
 import random
@@ -73,7 +74,8 @@ class Soak:
         self.current = None         # the request the program now awaits
         self.replies_seen = 0       # reply ends already attributed
         self.run_start = None
-        self.runs = []              # (START reply sent, STOP reply sent)
+        self.started_second = None  # the run's start as the program stored it
+        self.runs = []              # (START reply sent, STOP reply sent, stored start)
         self.flow = None            # text last placed in txtFlowRate
         self.log_offset = 0
         self.rss = []
@@ -146,7 +148,7 @@ class Soak:
             if self.current == "START":
                 self.run_start = t  # a repeated reply restarts the clock
             elif self.current == "STOP" and self.run_start is not None:
-                self.runs.append((self.run_start, t))
+                self.runs.append((self.run_start, t, self.started_second))
                 self.run_start = None
 
     def running_mark(self):
@@ -158,6 +160,14 @@ class Soak:
             saved = dict(self.faults)
             self.set_faults(self.rng.randint(240, 340), 1, 5)
         word = "STOP" if self.running else "START"
+        if word == "STOP":
+            # The program counts from the second it stored; only the end of
+            # the run is left to this script's timing.
+            mark = self.running_mark()
+            try:
+                self.started_second = datetime.datetime.fromisoformat(mark).timestamp()
+            except (TypeError, ValueError):
+                raise Failure("\"Running\" holds %r, not a time" % mark)
         self.command(word)
         # The reply is applied when "Running" changes; wait for that before
         # anything else is sent, or the next request would discard it.
@@ -280,9 +290,13 @@ class Soak:
         seconds = (total - self.start_rotations) / self.freq
         whole = round(seconds)
         early, late = self.args.early, self.args.late
-        low = sum(max(0, math.floor(b - early) - math.floor(a + late)) for a, b in self.runs)
-        high = sum(math.floor(b + late) - math.floor(a - early) for a, b in self.runs)
-        measured = sum(b - a for a, b in self.runs)
+        low = sum(max(0, math.floor(b - early) - int(s)) for a, b, s in self.runs)
+        high = sum(math.floor(b + late) - int(s) for a, b, s in self.runs)
+        measured = sum(b - a for a, b, s in self.runs)
+        starts_late = [a - s for a, b, s in self.runs if not s - late <= a < s + 1 + early]
+        if starts_late:
+            raise Failure("%d runs were stored as starting at another second than the module's reply: %s"
+                          % (len(starts_late), starts_late[:5]))
         print("rotations: %r -> %r; %d runs; counted %.4f s at %r Hz; runs lasted %.3f s; "
               "whole seconds expected between %d and %d"
               % (self.start_rotations, total, len(self.runs), seconds, self.freq, measured, low, high))
@@ -407,8 +421,8 @@ def main():
                         help="stored split multiplier; its valve frequency counts the rotations")
     parser.add_argument("--rss-margin-kb", type=int, default=1024,
                         help="largest growth of resident memory after warm-up (default 1024 kB)")
-    parser.add_argument("--late", type=float, default=0.4,
-                        help="seconds the program may take to apply a reply (default 0.4)")
+    parser.add_argument("--late", type=float, default=0.3,
+                        help="seconds the program may take to apply a reply (default 0.3)")
     parser.add_argument("--early", type=float, default=0.1,
                         help="seconds a reply may be applied before this script sees it sent (default 0.1)")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
