@@ -29,8 +29,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from dervix_testkit import (Failure, Profile, Program, Sandbox, Simulator,  # noqa: E402
-                            bin_dir, module_profile, numeric_value)
+from dervix_testkit import Failure, Program, Sandbox, Simulator, bin_dir, module_profile  # noqa: E402
+from profile_text import Profile, numeric_value  # noqa: E402
 
 FIXED = {
     ("Dervix", "Settings"): "19200,N,8,1", ("Dervix", "CommPort"): "1", ("Dervix", "ModuleID"): "1",

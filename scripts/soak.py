@@ -26,40 +26,22 @@ Exit status 0 when everything held, 1 otherwise.
 """
 
 import argparse
-import datetime
-import math
 import os
 import random
 import re
-import struct
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from dervix_testkit import (Failure, LinkClosed, Profile, Program, Sandbox, Simulator,  # noqa: E402
-                            bin_dir, module_profile, numeric_value, wait_until)
-
-# The program's split settings: multiplier text, splitter code, valve frequency.
-SPLITS = [
-    ("25.000", 3, 2.22222), ("33.333", 10, 1.66667), ("38.889", 33, 1.42857), ("50.000", 2, 1.11111),
-    ("66.667", 8, 0.83333), ("83.333", 7, 2.0), ("100.000", 1, 1.66667), ("133.333", 6, 1.25),
-    ("166.667", 15, 1.0), ("200.000", 28, 0.83333), ("250.000", 5, 0.66667), ("266.667", 27, 0.625),
-    ("333.333", 40, 0.5), ("378.788", 26, 2.0), ("530.303", 4, 1.42857), ("681.818", 24, 1.11111),
-    ("984.848", 12, 0.76923), ("1287.879", 36, 0.58824), ("1363.636", 48, 0.55556),
-    ("1666.667", 57, 0.45455), ("1969.697", 22, 0.38462), ("2500.000", 34, 0.30303),
-    ("3333.333", 55, 0.22727),
-]
+from dervix_testkit import Failure, Program, Sandbox, Simulator, bin_dir, module_profile, wait_until  # noqa: E402
+from profile_text import Profile, numeric_value  # noqa: E402
+from run_ledger import SPLITS, RunLedger  # noqa: E402
 
 FLOW_TEXTS = ["0", "100", "20", "7.5", "12", "99.99", "0.4", "5", "25.5", "1.2.3", ".", "", "3", "60"]
 
 # Longest delay plus piece gaps of the ordinary faults: well inside the
 # program's 190 ms, so they never make it repeat a request.
 ORDINARY_FAULT_MS = 110
-
-
-def single(x):
-    """x as the program holds it, a 32-bit float."""
-    return struct.unpack("f", struct.pack("f", x))[0]
 
 
 class Soak:
@@ -73,15 +55,13 @@ class Soak:
         self.running = False
         self.current = None         # the request the program now awaits
         self.replies_seen = 0       # reply ends already attributed
-        self.run_start = None
-        self.started_second = None  # the run's start as the program stored it
-        self.runs = []              # (START reply sent, STOP reply sent, stored start)
         self.flow = None            # text last placed in txtFlowRate
         self.log_offset = 0
         self.rss = []
         mult, code, freq = next(s for s in SPLITS if s[0] == args.split)
-        self.split_mult, self.split_code, self.freq = mult, code, single(freq)
-        self.start_rotations = 999900.5
+        self.split_mult, self.split_code = mult, code
+        # Just below the yellow level: the badge changes colour on the way.
+        self.ledger = RunLedger(freq, 999900.5)
 
     # ---- driving ----------------------------------------------------------
 
@@ -145,11 +125,7 @@ class Soak:
         times = self.sim.reply_times(self.replies_seen)
         self.replies_seen += len(times)
         for t in times:
-            if self.current == "START":
-                self.run_start = t  # a repeated reply restarts the clock
-            elif self.current == "STOP" and self.run_start is not None:
-                self.runs.append((self.run_start, t, self.started_second))
-                self.run_start = None
+            self.ledger.reply(self.current, t)
 
     def running_mark(self):
         return Profile(self.sandbox.read_profile()).check().get("Dervix", "Running")
@@ -163,11 +139,7 @@ class Soak:
         if word == "STOP":
             # The program counts from the second it stored; only the end of
             # the run is left to this script's timing.
-            mark = self.running_mark()
-            try:
-                self.started_second = datetime.datetime.fromisoformat(mark).timestamp()
-            except (TypeError, ValueError):
-                raise Failure("\"Running\" holds %r, not a time" % mark)
+            self.ledger.stored_start(self.running_mark())
         self.command(word)
         # The reply is applied when "Running" changes; wait for that before
         # anything else is sent, or the next request would discard it.
@@ -285,28 +257,6 @@ class Soak:
     def sample_rss(self):
         self.rss.append((self.requests, self.program.rss_kb()))
 
-    def check_rotations(self, profile):
-        total = numeric_value(profile.get("Dervix", "Rotations"))
-        seconds = (total - self.start_rotations) / self.freq
-        whole = round(seconds)
-        early, late = self.args.early, self.args.late
-        low = sum(max(0, math.floor(b - early) - int(s)) for a, b, s in self.runs)
-        high = sum(math.floor(b + late) - int(s) for a, b, s in self.runs)
-        measured = sum(b - a for a, b, s in self.runs)
-        starts_late = [a - s for a, b, s in self.runs if not s - late <= a < s + 1 + early]
-        if starts_late:
-            raise Failure("%d runs were stored as starting at another second than the module's reply: %s"
-                          % (len(starts_late), starts_late[:5]))
-        print("rotations: %r -> %r; %d runs; counted %.4f s at %r Hz; runs lasted %.3f s; "
-              "whole seconds expected between %d and %d"
-              % (self.start_rotations, total, len(self.runs), seconds, self.freq, measured, low, high))
-        if abs(seconds - whole) > 1e-3:
-            raise Failure("Rotations grew by %r, not a whole number of seconds at %r Hz" % (total, self.freq))
-        if not low <= whole <= high:
-            raise Failure("Rotations counted %d s of running, expected %d to %d" % (whole, low, high))
-        if abs(whole - measured) > len(self.runs):
-            raise Failure("Rotations counted %d s, runs lasted %.3f s" % (whole, measured))
-
     def check_profile(self):
         text = self.sandbox.read_profile()
         profile = Profile(text).check()
@@ -324,7 +274,7 @@ class Soak:
                 raise Failure("profile [%s] %s is %r, expected %r" % (section, key, found, value))
         if "; kept by every write\n" not in text:
             raise Failure("the profile lost its comment line")
-        self.check_rotations(profile)
+        print(self.ledger.check(numeric_value(profile.get("Dervix", "Rotations")), self.args.early, self.args.late))
 
     # ---- the run ----------------------------------------------------------
 
@@ -334,7 +284,7 @@ class Soak:
         self.sandbox.write_profile(
             "; kept by every write\n" + module_profile(
                 self.sim.pty, Logging="1", SplitMult=self.split_mult, SplitCode=str(self.split_code),
-                FlowRate="20", Rotations=" %r" % self.start_rotations)
+                FlowRate="20", Rotations=" %r" % self.ledger.start_rotations)
             + "[Other program]\nColour=blue\n")
         self.program = Program(self.sandbox)
         self.link = self.program.connect()
@@ -372,7 +322,7 @@ class Soak:
                 next_sample = self.requests + step
             if self.requests >= next_report:
                 print("%6d requests, %4.0f s, %d runs, RSS %d kB"
-                      % (self.requests, time.monotonic() - began, len(self.runs), self.program.rss_kb()),
+                      % (self.requests, time.monotonic() - began, len(self.ledger.runs), self.program.rss_kb()),
                       flush=True)
                 next_report += total // 10
         if self.running:
