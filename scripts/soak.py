@@ -35,13 +35,10 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from dervix_testkit import Failure, Program, Sandbox, Simulator, bin_dir, module_profile, wait_until  # noqa: E402
 from profile_text import Profile, numeric_value  # noqa: E402
+from line_faults import LineFaults  # noqa: E402
 from run_ledger import SPLITS, RunLedger  # noqa: E402
 
 FLOW_TEXTS = ["0", "100", "20", "7.5", "12", "99.99", "0.4", "5", "25.5", "1.2.3", ".", "", "3", "60"]
-
-# Longest delay plus piece gaps of the ordinary faults: well inside the
-# program's 190 ms, so they never make it repeat a request.
-ORDINARY_FAULT_MS = 110
 
 
 class Soak:
@@ -50,7 +47,7 @@ class Soak:
         self.rng = random.Random(args.seed)
         self.requests = 0
         self.kinds = {}
-        self.faults = {"delay": 0, "pieces": 1, "gap": 5, "stray": False}
+        self.episodes = {"fault changes": 0, "silences": 0, "repeated requests": 0, "repeated START/STOP": 0}
         self.silent = False
         self.running = False
         self.current = None         # the request the program now awaits
@@ -68,41 +65,6 @@ class Soak:
     def count(self, kind):
         self.requests += 1
         self.kinds[kind] = self.kinds.get(kind, 0) + 1
-
-    def set_faults(self, delay=None, pieces=None, gap=None, stray=None):
-        f = self.faults
-        if delay is not None and delay != f["delay"]:
-            self.sim.command("delay %d" % delay)
-            f["delay"] = delay
-        if pieces is not None and (pieces, gap) != (f["pieces"], f["gap"]):
-            self.sim.command("split %d %d" % (pieces, gap))
-            f["pieces"], f["gap"] = pieces, gap
-        if stray is not None and stray != f["stray"]:
-            self.sim.command("stray %s" % ("on" if stray else "off"))
-            f["stray"] = stray
-
-    def pick_faults(self):
-        kind = self.rng.choices(["clean", "delay", "pieces", "stray", "mixed"], [3, 2, 2, 2, 1])[0]
-        delay, pieces, gap, stray = 0, 1, 5, False
-        if kind == "delay":
-            delay = self.rng.randint(5, ORDINARY_FAULT_MS)
-        elif kind == "pieces":
-            pieces = self.rng.randint(2, 8)
-            gap = self.rng.randint(0, ORDINARY_FAULT_MS // (pieces - 1))
-        elif kind == "stray":
-            stray = True
-        elif kind == "mixed":
-            delay = self.rng.randint(0, 40)
-            pieces = self.rng.randint(2, 5)
-            gap = self.rng.randint(0, (ORDINARY_FAULT_MS - 40) // (pieces - 1))
-            stray = True
-        self.set_faults(delay, pieces, gap, stray)
-
-    def replies_whole(self):
-        # A CHECK reply cut into pieces by a late repeat could leave a tail
-        # that does not begin with "G": the program would then ask the
-        # operator. Only whole replies for CHECK.
-        return self.faults["pieces"] == 1
 
     def command(self, text, frames=1, wait=True, timeout=10.0):
         """Places a request in txtDVXScmd and, unless the module is silent,
@@ -133,8 +95,8 @@ class Soak:
     def toggle_run(self):
         slow = self.rng.random() < 0.15
         if slow:
-            saved = dict(self.faults)
-            self.set_faults(self.rng.randint(240, 340), 1, 5)
+            self.episodes["repeated START/STOP"] += 1
+            self.faults.repeat_next()
         word = "STOP" if self.running else "START"
         if word == "STOP":
             # The program counts from the second it stored; only the end of
@@ -149,7 +111,7 @@ class Soak:
             wait_until(lambda: self.running_mark() == "", 3.0, what="\"Running\" emptied after STOP")
         self.running = not self.running
         if slow:
-            self.set_faults(saved["delay"], saved["pieces"], saved["gap"], saved["stray"])
+            self.faults.restore()
 
     def poke_flow(self):
         text = self.rng.choice(FLOW_TEXTS + ["%.2f" % self.rng.uniform(0, 100)])
@@ -197,7 +159,7 @@ class Soak:
         elif op in ("model", "id"):
             self.command(op.upper())
         elif op == "check":
-            if self.replies_whole():
+            if self.faults.replies_whole():
                 self.command("CHECK", frames=2)  # a good reply sends the split code
             else:
                 self.command("STATUS")
@@ -214,13 +176,14 @@ class Soak:
 
     def slow_episode(self):
         """One request whose reply comes after the program repeated it."""
-        saved = dict(self.faults)
-        self.set_faults(self.rng.randint(240, 340), 1, 5)
+        self.episodes["repeated requests"] += 1
+        self.faults.repeat_next()
         self.command(self.rng.choice(["STATUS", "MODEL", "ID", " 19"]))
-        self.set_faults(saved["delay"], saved["pieces"], saved["gap"], saved["stray"])
+        self.faults.restore()
 
     def silence_episode(self):
         """A module that says nothing for a while: fewer than 15 repeats."""
+        self.episodes["silences"] += 1
         self.sim.command("silence on")
         self.silent = True
         end = time.monotonic() + self.rng.uniform(0.3, 1.3)
@@ -281,6 +244,7 @@ class Soak:
     def prepare(self):
         self.sandbox = Sandbox(bin_dir(self.args.bin_dir), prefix="dervix-soak-", keep=self.args.keep)
         self.sim = Simulator(self.sandbox.binaries)
+        self.faults = LineFaults(self.sim, self.rng)
         self.sandbox.write_profile(
             "; kept by every write\n" + module_profile(
                 self.sim.pty, Logging="1", SplitMult=self.split_mult, SplitCode=str(self.split_code),
@@ -304,7 +268,8 @@ class Soak:
         began = time.monotonic()
         while self.requests < total:
             if self.requests >= next_faults:
-                self.pick_faults()
+                self.faults.pick()
+                self.episodes["fault changes"] += 1
                 next_faults = self.requests + self.rng.randint(50, 400)
             if self.requests >= next_toggle:
                 self.toggle_run()
@@ -334,6 +299,7 @@ class Soak:
         elapsed = time.monotonic() - began
         print("requests: %d in %.0f s (%s)" % (self.requests, elapsed,
               ", ".join("%s %d" % kv for kv in sorted(self.kinds.items(), key=lambda kv: -kv[1]))))
+        print("faults: " + ", ".join("%s %d" % kv for kv in self.episodes.items()))
         print("module: %s; %d frames, %d replies"
               % (" ".join("%s=%s" % kv for kv in self.sim.status().items() if kv[0] != "device"),
                  *self.sim.counts()))
