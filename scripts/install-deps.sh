@@ -3,7 +3,7 @@
 # Does nothing when everything is already there.
 set -euo pipefail
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
-          libgl-dev xvfb xauth)
+          libgl-dev xvfb xauth python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -55,9 +55,14 @@ private:
 }  // namespace
 
 void QtMenuBadge::show(const std::string& imageKey) {
-    const QPixmap picture = KelmBadgePixmap(imageKey);
-    if (action_.isNull() || picture.isNull()) return;
-    action_->setIcon(QIcon(picture));
+    if (action_.isNull()) return;
+    auto icon = icons_.find(imageKey);
+    if (icon == icons_.end()) {
+        const QPixmap picture = KelmBadgePixmap(imageKey);
+        if (picture.isNull()) return;
+        icon = icons_.emplace(imageKey, QIcon(picture)).first;
+    }
+    action_->setIcon(icon->second);
     shown_ = imageKey;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // Puts the rotation badge on the menu bar's maintenance item, in place of
 // its caption; the item keeps its command.
+#include <QIcon>
 #include <QPointer>
+#include <map>
 #include <string>
 
 #include "platform/System.h"
@@ -26,6 +28,9 @@ public:
 private:
     QPointer<QAction> action_;
     std::string shown_;
+    // One icon per badge for the life of the item: a fresh picture on every
+    // call would leave one more copy in Qt's drawing cache after each run.
+    std::map<std::string, QIcon> icons_;
 };
 
 // Menu bars draw item pictures at the small icon size, which would shrink

@@ -79,6 +79,7 @@ private slots:
     void badgePictures();
     void menuBadgeFollowsTheCounter();
     void menuBarShowsTheBadgePixelForPixel();
+    void badgeShownAgainIsTheSamePicture();
     void dialogTextsAndPlaces();
     void barFullBeyondRed();
     void resetByAccessKey();
@@ -161,6 +162,32 @@ void TestKelmWidgets::menuBarShowsTheBadgePixelForPixel() {
     const QImage drawn = bar.grab().toImage().convertToFormat(QImage::Format_RGB888);
     QCOMPARE(CountColour(drawn, place, QColor(255, 0, 0)), CountColour(picture, picture.rect(), QColor(255, 0, 0)));
     QCOMPARE(CountColour(drawn, place, QColor(128, 0, 0)), CountColour(picture, picture.rect(), QColor(128, 0, 0)));
+}
+
+// Every STOP reply shows the badge again. The bar draws the item's icon
+// through Qt's pixmap cache, keyed by the picture: a new picture each time
+// made the program grow by a copy per run.
+void TestKelmWidgets::badgeShownAgainIsTheSamePicture() {
+    QMenuBar bar;
+    QAction* item = bar.addAction("Kelm");
+    QtMenuBadge badge(item);
+    badge.show("kelm-g");
+    const qint64 green = item->icon().cacheKey();
+    const qint64 greenPicture = item->icon().pixmap(QSize(33, 18)).cacheKey();
+    badge.show("kelm-y");
+    const qint64 yellow = item->icon().cacheKey();
+    QVERIFY(yellow != green);
+    for (int i = 0; i < 3; ++i) {
+        badge.show("kelm-g");
+        QCOMPARE(item->icon().cacheKey(), green);
+        QCOMPARE(item->icon().pixmap(QSize(33, 18)).cacheKey(), greenPicture);
+        badge.show("kelm-y");
+        QCOMPARE(item->icon().cacheKey(), yellow);
+    }
+    QCOMPARE(badge.shownKey(), std::string("kelm-y"));
+    badge.show("kelm-x");  // no such picture: the item keeps what it shows
+    QCOMPARE(item->icon().cacheKey(), yellow);
+    QCOMPARE(badge.shownKey(), std::string("kelm-y"));
 }
 
 void TestKelmWidgets::dialogTextsAndPlaces() {

@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""Start-up time of dervix: from the moment the process is started to the
+first byte of its CHECK frame on the serial line.
+
+    scripts/measure-startup.py [--runs 10] [--xvfb] [--logging]
+
+The script plays the line itself: it opens a pseudo-terminal, points the
+program's port at it through a private profile and waits on the other side
+for the first byte, timing both ends on the same monotonic clock. Each run
+starts the program afresh and kills it once the whole frame ("G1%" CR LF)
+has arrived. By default the program draws offscreen; --xvfb starts a
+virtual X server and uses the program's ordinary X11 path instead.
+Prints every run, then the median and the maximum.
+"""
+
+import argparse
+import os
+import select
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+import tty
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from dervix_testkit import Failure, Sandbox, bin_dir, module_profile  # noqa: E402
+
+CHECK_FRAME = b"G1%\r\n"
+
+
+def start_xvfb():
+    if not shutil.which("Xvfb"):
+        raise Failure("Xvfb is not installed (apt-get install xvfb)")
+    for number in range(90, 140):
+        if not os.path.exists("/tmp/.X11-unix/X%d" % number) and not os.path.exists("/tmp/.X%d-lock" % number):
+            server = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            deadline = time.monotonic() + 10
+            while not os.path.exists("/tmp/.X11-unix/X%d" % number):
+                if server.poll() is not None or time.monotonic() > deadline:
+                    raise Failure("Xvfb :%d did not start" % number)
+                time.sleep(0.05)
+            return server, ":%d" % number
+    raise Failure("no free X display number")
+
+
+def drain(fd):
+    while select.select([fd], [], [], 0)[0]:
+        try:
+            if not os.read(fd, 4096):
+                return
+        except OSError:
+            return
+
+
+def one_run(sandbox, master):
+    drain(master)
+    began = time.monotonic_ns()
+    program = subprocess.Popen([sandbox.program], env=sandbox.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        if not select.select([master], [], [], 20)[0]:
+            raise Failure("no byte on the line within 20 s")
+        first = time.monotonic_ns()
+        frame = os.read(master, 64)
+        deadline = time.monotonic() + 2
+        while b"\n" not in frame and time.monotonic() < deadline:
+            if select.select([master], [], [], 0.1)[0]:
+                frame += os.read(master, 64)
+        if frame != CHECK_FRAME:
+            raise Failure("the first frame was %r, not the CHECK frame" % frame)
+        return (first - began) / 1e6
+    finally:
+        program.kill()
+        program.wait()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--runs", type=int, default=10, help="how many starts (default 10)")
+    parser.add_argument("--bin-dir", help="folder of dervix (default $DERVIX_BIN_DIR or build)")
+    parser.add_argument("--xvfb", action="store_true", help="draw on a virtual X server, not offscreen")
+    parser.add_argument("--logging", action="store_true", help="with the log file on (Logging=1)")
+    args = parser.parse_args()
+
+    sandbox = Sandbox(bin_dir(args.bin_dir), prefix="dervix-startup-")
+    xvfb = None
+    master, slave = os.openpty()
+    try:
+        tty.setraw(slave)
+        sandbox.write_profile(module_profile(os.ttyname(slave), Logging="1" if args.logging else "0"))
+        if args.xvfb:
+            xvfb, display = start_xvfb()
+            sandbox.env["DISPLAY"] = display
+            del sandbox.env["QT_QPA_PLATFORM"]  # the program picks xcb itself
+        times = []
+        for run in range(1, args.runs + 1):
+            ms = one_run(sandbox, master)
+            times.append(ms)
+            print("run %2d: %7.1f ms" % (run, ms), flush=True)
+        print("start to first byte of CHECK, %d runs (%s%s): median %.1f ms, max %.1f ms"
+              % (len(times), "Xvfb/xcb" if args.xvfb else "offscreen", ", logging on" if args.logging else "",
+                 statistics.median(times), max(times)))
+    except Failure as e:
+        print("FAIL: %s" % e)
+        return 1
+    finally:
+        os.close(master)
+        os.close(slave)
+        if xvfb is not None:
+            xvfb.terminate()
+            xvfb.wait()
+        sandbox.cleanup()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
