@@ -182,6 +182,8 @@ private:
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("dervantix-sim"));
+    QCoreApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(DERVIX_VERSION_MAJOR).arg(DERVIX_VERSION_MINOR).arg(DERVIX_VERSION_PATCH));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -191,6 +193,7 @@ int main(int argc, char** argv) {
         "Runs until SIGINT or SIGTERM (or the command quit).\n\n" +
         QString::fromLatin1(kCommands).trimmed());
     parser.addHelpOption();
+    parser.addVersionOption();
     QCommandLineOption address({"a", "address"}, "Module address to answer, 0 to 255 (default 1).", "N", "1");
     QCommandLineOption link({"l", "link"}, "Make PATH a symbolic link to the terminal (kept up to date, "
                                            "removed at the end).", "PATH");
