@@ -144,6 +144,8 @@ void TstInstall::programsAnswer() {
     const Run r = RunProgram(path("bin/" + program), {option}, env);
     QVERIFY2(r.started, qPrintable(program));
     QCOMPARE(r.exitCode, 0);
+    // Nothing to complain about, e.g. options that clash.
+    QVERIFY2(r.err.isEmpty(), r.err.constData());
     const QStringList lines = QString::fromUtf8(r.out).split('\n');
     QVERIFY2(lines.contains(expected), r.out.constData());
 }
