@@ -70,6 +70,21 @@ std::map<QString, QString> ReadDesktopEntry(const QString& path) {
     return entry;
 }
 
+// The program ends at once, so the serial layer's lock file for the device
+// outlives it. Another user could not open that device until it went, so
+// the one this program left is removed.
+void RemoveSerialLock(const QString& device, qint64 pid) {
+    if (!device.startsWith("/dev/")) return;
+    const QString name = "LCK.." + device.mid(5).replace('/', '_');
+    for (const QString folder : {"/var/lock", "/run/lock", "/tmp"}) {
+        QFile lock(folder + "/" + name);
+        if (!lock.open(QIODevice::ReadOnly)) continue;
+        const bool ours = lock.readLine().trimmed().toLongLong() == pid;
+        lock.close();
+        if (ours) lock.remove();
+    }
+}
+
 }  // namespace
 
 class TstInstall : public QObject {
@@ -241,14 +256,18 @@ void TstInstall::readOnlyProgramFolder() {
     program.setProcessEnvironment(env);
     program.start(path("bin/dervix"), {"--simulate"});
     QVERIFY(program.waitForStarted(kWait));
+    const qint64 pid = program.processId();
+    QString device;
     auto stop = qScopeGuard([&] {
         program.kill();
         program.waitForFinished(kWait);
+        RemoveSerialLock(device, pid);
     });
     QByteArray out;
     while (!out.contains('\n') && program.state() == QProcess::Running && program.waitForReadyRead(kWait))
         out += program.readAllStandardOutput();
     QVERIFY2(out.startsWith("dervix: simulated module on "), out + program.readAllStandardError());
+    device = QString::fromUtf8(out).section(' ', 4, 4).section(',', 0, 0);
 
     // The link answers once the program serves it; a poked command goes to
     // the module and is logged, which fails again without a second report.
