@@ -1,9 +1,30 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds from scratch and runs every test.
+# Installs what is needed, builds from scratch and runs every test: the
+# ordinary build and its tests, the same tests built with AddressSanitizer
+# and UndefinedBehaviorSanitizer, then each fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+start=$SECONDS
+stage() { echo "==== $1 (at $((SECONDS - start)) s)"; }
+
+stage "build and tests"
 rm -rf build-test
 scripts/build.sh build-test
-cd build-test
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j 2
+(cd build-test && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j 2)
+
+stage "build and tests with AddressSanitizer and UndefinedBehaviorSanitizer"
+rm -rf build-asan
+scripts/build.sh build-asan -DDERVIX_SANITIZE=ON
+# Any report fails the test that caused it, leaks included; the programs the
+# tests start inherit the same options.
+(cd build-asan &&
+  QT_QPA_PLATFORM=offscreen \
+  ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:detect_stack_use_after_return=1:strict_init_order=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+  ctest --output-on-failure --timeout 600 -j 2)
+
+stage "fuzzing"
+scripts/fuzz.sh 25
+
+stage "done"

@@ -126,11 +126,18 @@ std::string IniUpdate(const std::string& content, const std::string& section, co
                       const std::string& value) {
     auto lines = SplitLines(content);
     const std::string eol = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    // Ends the text's last line where it has no LF. A bare CR there already
+    // ends it for a reader; only its LF is missing, and a whole CR LF after
+    // it would hand the CR to the last value.
+    const auto endLastLine = [&eol](const std::string& text) {
+        if (text.empty() || text.back() == '\n') return std::string();
+        return text.back() == '\r' ? std::string("\n") : eol;
+    };
     const std::string stored = StorableValue(value);
     auto span = FindSection(content, lines, section);
     if (!span) {
         std::string out = content;
-        if (!out.empty() && out.back() != '\n') out += eol;
+        out += endLastLine(out);
         out += "[" + section + "]" + eol + key + "=" + stored + eol;
         return out;
     }
@@ -145,10 +152,9 @@ std::string IniUpdate(const std::string& content, const std::string& section, co
         }
     }
     const Line& after = lines[lastContent];
-    std::string insert = key + "=" + stored + eol;
-    // The last line may lack its LF (a bare CR at the end counts as none).
-    if (after.next == 0 || content[after.next - 1] != '\n') insert = eol + insert;
-    return content.substr(0, after.next) + insert + content.substr(after.next);
+    const std::string head = content.substr(0, after.next);
+    // Only the text's last line may lack its LF.
+    return head + endLastLine(head) + key + "=" + stored + eol + content.substr(after.next);
 }
 
 }  // namespace dervix

@@ -10,6 +10,7 @@
 #include <QLocalSocket>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/posix/Runtime.h"
@@ -17,12 +18,13 @@
 
 namespace {
 
-int Usage() {
+// Asked for, the usage goes to standard output and is no error.
+int Usage(bool asked = false) {
     std::fputs("usage: dervix-link get ITEM\n"
                "       dervix-link set ITEM TEXT\n"
                "ITEM is one of txtFlowRate, txtDVXScmd, DervixResp, Label3, Label5 (labels cannot be set).\n",
-               stderr);
-    return 2;
+               asked ? stdout : stderr);
+    return asked ? 0 : 2;
 }
 
 int Fail(const std::string& message) {
@@ -44,6 +46,11 @@ bool IsKill(const std::string& item, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) return Usage(true);
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("dervix-link %d.%d.%d\n", DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH);
+        return 0;
+    }
     if (argc < 3) return Usage();
     const std::string verb = argv[1];
     const bool set = verb == "set";

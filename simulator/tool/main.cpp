@@ -191,6 +191,9 @@ int main(int argc, char** argv) {
         "Runs until SIGINT or SIGTERM (or the command quit).\n\n" +
         QString::fromLatin1(kCommands).trimmed());
     parser.addHelpOption();
+    // Not addVersionOption(): its -v is taken by --verbose.
+    QCommandLineOption version("version", "Print the version and end.");
+    parser.addOption(version);
     QCommandLineOption address({"a", "address"}, "Module address to answer, 0 to 255 (default 1).", "N", "1");
     QCommandLineOption link({"l", "link"}, "Make PATH a symbolic link to the terminal (kept up to date, "
                                            "removed at the end).", "PATH");
@@ -203,6 +206,10 @@ int main(int argc, char** argv) {
     QCommandLineOption verbose({"v", "verbose"}, "Show every frame and reply on standard error.");
     parser.addOptions({address, link, silent, delay, split, gap, stray, lowercase, verbose});
     parser.process(app);
+    if (parser.isSet(version)) {
+        std::printf("dervantix-sim %d.%d.%d\n", DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH);
+        return 0;
+    }
 
     int addressValue = 0, delayValue = 0, splitValue = 0, gapValue = 0;
     if (!ParseNumber(parser.value(address), 0, 255, addressValue) ||

@@ -132,6 +132,10 @@ void TestIniText::update_data() {
         << S("[Dervix]\nA=1") << S("B") << S("2") << S("[Dervix]\nA=1\nB=2\n");
     QTest::newRow("new key after a bare CR at the end")
         << S("[Dervix]\r") << S("B") << S("2") << S("[Dervix]\r\nB=2\n");
+    QTest::newRow("CR LF file ending in a bare CR: new key, last value kept")
+        << S("[Dervix]\r\nA=1\r") << S("B") << S("2") << S("[Dervix]\r\nA=1\r\nB=2\r\n");
+    QTest::newRow("CR LF file ending in a bare CR: new section, last value kept")
+        << S("[Other]\r\nX=1\r") << S("A") << S("1") << S("[Other]\r\nX=1\r\n[Dervix]\r\nA=1\r\n");
     QTest::newRow("CR LF file stays CR LF")
         << S("[Dervix]\r\nA=1\r\n[Other]\r\nX=1\r\n") << S("B") << S("2")
         << S("[Dervix]\r\nA=1\r\nB=2\r\n[Other]\r\nX=1\r\n");
