@@ -103,6 +103,7 @@ ScreenSize QtScreen::size() const {
 void QtProcess::terminate() {
     // At once: no window closing steps. Every setting is already on disk,
     // each write having been made durable when it was made.
+    if (lastWork_) lastWork_();
     std::fflush(stdout);
     std::fflush(stderr);
     ::_exit(0);

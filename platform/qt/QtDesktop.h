@@ -42,7 +42,13 @@ public:
 
 class QtProcess : public Process {
 public:
+    // Work that must happen even when the program ends at once, such as
+    // releasing the serial device's lock file for the next user.
+    void setLastWork(std::function<void()> work) { lastWork_ = std::move(work); }
     [[noreturn]] void terminate() override;
+
+private:
+    std::function<void()> lastWork_;
 };
 
 }  // namespace dervix

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QMenuBar>
 #include <cstdio>
 #include <cstdlib>
@@ -95,6 +96,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("dervix"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("dervix")));
 
     dervix::FileProfileStore profile(simulate ? DemoProfilePath() : dervix::ProfilePath());
     std::unique_ptr<dervix::sim::InProcessSimulator> simulator;
@@ -122,6 +124,7 @@ int main(int argc, char** argv) {
     dervix::QtScreen screen;
     dervix::QtMenuBadge badge;
     dervix::QtProcess process;
+    process.setLastWork([&serial] { serial.close(); });
     dervix::Platform platform{profile,  logFile, dialogs, serial, timer,
                               clock,    pump,    screen,  badge,  process,
                               QCoreApplication::applicationDirPath().toStdString(),
