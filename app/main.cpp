@@ -25,7 +25,7 @@
 #include "shell/FrmDervix.h"
 #include "shell/LinkProtocol.h"
 #include "shell/Numbers.h"
-#include "shell/ui/MainWindow.h"
+#include "app/MainWindow.h"
 #include "simulator/qt/InProcessSimulator.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "shell/ui/MainWindow.h"
+#include "app/MainWindow.h"
 
 #include <QAction>
 #include <QCloseEvent>

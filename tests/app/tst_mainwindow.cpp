@@ -5,7 +5,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 
-#include "shell/ui/MainWindow.h"
+#include "app/MainWindow.h"
 #include "support/Rig.h"
 #include "support/TestText.h"
 
