@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir="${1:-build}"
 shift || true
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDERVIX_WERROR=ON "$@" >/dev/null
 cmake --build "$dir" -j "$(nproc)"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace dervix::sim {
 
@@ -39,13 +40,12 @@ FeedResult ModuleSimulator::feed(const std::string& bytes) {
             if (frame.compare(0, prefix.size(), prefix) != 0) continue;
             // A silent module is switched off: it neither answers nor acts.
             if (silent_) continue;
-            std::string payload;
-            int delayMs = 0;
-            if (!answer(frame.substr(prefix.size()), payload, delayMs)) continue;
+            const std::optional<Reply> reply = answer(frame.substr(prefix.size()));
+            if (!reply) continue;
             ++framesAnswered_;
             std::string head = prefix;
             if (lowercaseCheck_ && frame.substr(prefix.size()) == "%") head[0] = 'g';
-            schedule(head + payload + "\r\n", delayMs + extraDelayMs_, result.emissions);
+            schedule(head + reply->payload + "\r\n", reply->delayMs + extraDelayMs_, result.emissions);
         } else if (line_.size() > kMaxLine) {
             line_.clear();
         }
@@ -55,37 +55,31 @@ FeedResult ModuleSimulator::feed(const std::string& bytes) {
     return result;
 }
 
-bool ModuleSimulator::answer(const std::string& body, std::string& payload, int& delayMs) {
-    delayMs = replyDelayMs_;
+std::optional<ModuleSimulator::Reply> ModuleSimulator::answer(const std::string& body) {
     if (body == "C") {
         valveRunning_ = true;
-        payload = "C";
-    } else if (body == "D") {
+        return Reply{"C", replyDelayMs_};
+    }
+    if (body == "D") {
         valveRunning_ = false;
-        payload = "D";
-    } else if (body == "S") {
-        payload = valveRunning_ ? "RUNNING" : "READY";
-    } else if (body == "T") {
-        payload = kModel;
-    } else if (body == "%") {
-        payload = kIdentity;
-    } else if (body == "B") {
+        return Reply{"D", replyDelayMs_};
+    }
+    if (body == "S") return Reply{valveRunning_ ? "RUNNING" : "READY", replyDelayMs_};
+    if (body == "T") return Reply{kModel, replyDelayMs_};
+    if (body == "%") return Reply{kIdentity, replyDelayMs_};
+    if (body == "B") {
         // The self-test takes the valve through its positions: it ends stopped.
         valveRunning_ = false;
-        payload = "B";
-        delayMs = kSelfTestMs;
-    } else if (body == "H") {
-        payload = "H";
-        delayMs = kHomeMs;
-    } else if (body.size() >= 2 && body.size() <= 4 && body[0] == 'F' && AllDigits(body.substr(1))) {
-        int code = std::stoi(body.substr(1));
-        if (code > 255) return false;
-        splitCode_ = code;
-        payload = body;
-    } else {
-        return false;
+        return Reply{"B", kSelfTestMs};
     }
-    return true;
+    if (body == "H") return Reply{"H", kHomeMs};
+    if (body.size() >= 2 && body.size() <= 4 && body[0] == 'F' && AllDigits(body.substr(1))) {
+        const int code = std::stoi(body.substr(1));
+        if (code > 255) return std::nullopt;
+        splitCode_ = code;
+        return Reply{body, replyDelayMs_};
+    }
+    return std::nullopt;
 }
 
 std::string ModuleSimulator::addStrayBytes(const std::string& reply) {

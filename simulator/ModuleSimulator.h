@@ -5,6 +5,7 @@
 // bytes and keeps the time.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,8 +69,13 @@ public:
     bool lowercaseCheck() const { return lowercaseCheck_; }
 
 private:
-    // The reply's payload and delay, or false for a body the module ignores.
-    bool answer(const std::string& body, std::string& payload, int& delayMs);
+    struct Reply {
+        std::string payload;
+        int delayMs;
+    };
+    // What the module answers to a frame's body, or nothing for a body it
+    // does not know.
+    std::optional<Reply> answer(const std::string& body);
     void schedule(const std::string& reply, int delayMs, std::vector<Emission>& out);
     std::string addStrayBytes(const std::string& reply);
 
