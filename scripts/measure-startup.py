@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
 """Start-up time of dervix: from the moment the process is started to the
-first byte of its CHECK frame on the serial line.
+first byte of its CHECK frame on the serial line, side by side with a bare Qt
+Widgets program (bench/bench_bare_startup: a menu bar and a 23 x 5 table).
 
-    scripts/measure-startup.py [--runs 10] [--xvfb] [--logging]
+    scripts/measure-startup.py [--runs 20] [--xvfb] [--logging]
 
 The script plays the line itself: it opens a pseudo-terminal, points the
 program's port at it through a private profile and waits on the other side
 for the first byte, timing both ends on the same monotonic clock. Each run
 starts the program afresh and kills it once the whole frame ("G1%" CR LF)
-has arrived. By default the program draws offscreen; --xvfb starts a
-virtual X server and uses the program's ordinary X11 path instead.
-Prints every run, then the median and the maximum.
+has arrived and its peak resident memory has been read. The two programs
+take turns, so a busy machine weighs on both alike. By default they draw
+offscreen; --xvfb starts a virtual X server and uses the ordinary X11 path
+instead. Prints every run, then for each program the median and the maximum,
+and the ratios of dervix's medians to the bare program's.
 """
 
 import argparse
@@ -54,14 +57,24 @@ def drain(fd):
             return
 
 
-def one_run(sandbox, master):
+def peak_rss_kb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    raise Failure("no VmHWM for process %d" % pid)
+
+
+def one_run(command, env, master):
+    """Milliseconds from start to the first byte, and the peak resident
+    memory in kB once the window has had time to be drawn."""
     drain(master)
     began = time.monotonic_ns()
-    program = subprocess.Popen([sandbox.program], env=sandbox.env, stdin=subprocess.DEVNULL,
+    program = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         if not select.select([master], [], [], 20)[0]:
-            raise Failure("no byte on the line within 20 s")
+            raise Failure("%s: no byte on the line within 20 s" % os.path.basename(command[0]))
         first = time.monotonic_ns()
         frame = os.read(master, 64)
         deadline = time.monotonic() + 2
@@ -70,7 +83,8 @@ def one_run(sandbox, master):
                 frame += os.read(master, 64)
         if frame != CHECK_FRAME:
             raise Failure("the first frame was %r, not the CHECK frame" % frame)
-        return (first - began) / 1e6
+        time.sleep(0.3)
+        return (first - began) / 1e6, peak_rss_kb(program.pid)
     finally:
         program.kill()
         program.wait()
@@ -78,7 +92,7 @@ def one_run(sandbox, master):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--runs", type=int, default=10, help="how many starts (default 10)")
+    parser.add_argument("--runs", type=int, default=20, help="how many starts of each (default 20)")
     parser.add_argument("--bin-dir", help="folder of dervix (default $DERVIX_BIN_DIR or build)")
     parser.add_argument("--xvfb", action="store_true", help="draw on a virtual X server, not offscreen")
     parser.add_argument("--logging", action="store_true", help="with the log file on (Logging=1)")
@@ -94,14 +108,24 @@ def main():
             xvfb, display = start_xvfb()
             sandbox.env["DISPLAY"] = display
             del sandbox.env["QT_QPA_PLATFORM"]  # the program picks xcb itself
-        times = []
+        bare = os.path.join(bin_dir(args.bin_dir), "bench", "bench_bare_startup")
+        if not os.path.exists(bare):
+            raise Failure("%s is missing: build the target bench_bare_startup" % bare)
+        programs = (("dervix", [sandbox.program]), ("bare Qt", [bare, os.ttyname(slave)]))
+        figures = {name: ([], []) for name, _ in programs}
         for run in range(1, args.runs + 1):
-            ms = one_run(sandbox, master)
-            times.append(ms)
-            print("run %2d: %7.1f ms" % (run, ms), flush=True)
-        print("start to first byte of CHECK, %d runs (%s%s): median %.1f ms, max %.1f ms"
-              % (len(times), "Xvfb/xcb" if args.xvfb else "offscreen", ", logging on" if args.logging else "",
-                 statistics.median(times), max(times)))
+            for name, command in programs:
+                ms, kb = one_run(command, sandbox.env, master)
+                figures[name][0].append(ms)
+                figures[name][1].append(kb)
+                print("run %2d %-8s %7.1f ms %7d kB" % (run, name, ms, kb), flush=True)
+        mode = "Xvfb/xcb" if args.xvfb else "offscreen"
+        print("start to first byte of CHECK, %d runs each (%s%s):" % (args.runs, mode, ", logging on" if args.logging else ""))
+        for name, (times, peaks) in figures.items():
+            print("  %-8s median %6.1f ms, max %6.1f ms; peak resident memory median %d kB"
+                  % (name, statistics.median(times), max(times), statistics.median(peaks)))
+        (own_t, own_m), (bare_t, bare_m) = ((statistics.median(t), statistics.median(m)) for t, m in figures.values())
+        print("  ratio    time %.2f, memory %.2f" % (own_t / bare_t, own_m / bare_m))
     except Failure as e:
         print("FAIL: %s" % e)
         return 1
