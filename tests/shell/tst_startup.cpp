@@ -203,6 +203,14 @@ void StartupTest::openFailures_data() {
                             << QByteArray("8002 Invalid port number(COM0,19200,N,8,1)");
     QTest::newRow("not a number") << "one" << "19200,N,8,1" << false
                                   << QByteArray("13 Type mismatch(COMone,19200,N,8,1)");
+    QTest::newRow("exponent without digits") << "1e" << "19200,N,8,1" << false
+                                             << QByteArray("13 Type mismatch(COM1e,19200,N,8,1)");
+    QTest::newRow("two numbers") << "1 2" << "19200,N,8,1" << false
+                                 << QByteArray("13 Type mismatch(COM1 2,19200,N,8,1)");
+    QTest::newRow("a lone point") << "." << "19200,N,8,1" << false
+                                  << QByteArray("13 Type mismatch(COM.,19200,N,8,1)");
+    QTest::newRow("number with exponent") << "+.5E+1" << "19200,N,8,1" << true
+                                          << QByteArray("8002 Invalid port number(COM+.5E+1,19200,N,8,1)");
     QTest::newRow("bad settings") << "1" << "fast" << false
                                   << QByteArray("380 Invalid property value(COM1,fast)");
 }
