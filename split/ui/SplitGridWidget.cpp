@@ -36,7 +36,12 @@ SplitGridWidget::SplitGridWidget(FrmDervix& w, QWidget* parent) : QTableWidget(p
             [this](int row, int column, int, int) { operatorMoved(row, column); });
     connect(this, &QTableWidget::cellDoubleClicked, this,
             [this](int row, int column) { grid_.pick(column + 1, row + 1); });
-    grid_.setObserver([this] { refresh(); });
+    grid_.setObserver([this] {
+        // Start-up changes the table several times before the window is
+        // shown; a hidden grid catches up once, when it is shown or measured.
+        if (isVisible()) refresh();
+        else stale_ = true;
+    });
     shownMoves_ = grid_.activeCellMoves() - 1;  // show the first active cell
     refresh();
 }
@@ -62,9 +67,21 @@ int SplitGridWidget::columnPixels(int col) const {
     return content + extra + SplitGridDelegate::markWidth(fontMetrics());
 }
 
+void SplitGridWidget::catchUp() const {
+    // Called from the size queries too, which the layout makes on a const
+    // widget: bringing the view up to date changes what it shows, not what it is.
+    if (stale_) const_cast<SplitGridWidget*>(this)->refresh();
+}
+
+void SplitGridWidget::showEvent(QShowEvent* event) {
+    catchUp();
+    QTableWidget::showEvent(event);
+}
+
 void SplitGridWidget::refresh() {
     // While redraw is off the logic is halfway through a change.
     if (!grid_.redraw()) return;
+    stale_ = false;
     QScopedValueRollback guard(refreshing_, true);
     refreshLayout();
     refreshCells();
@@ -155,6 +172,7 @@ void SplitGridWidget::operatorMoved(int row, int column) {
 }
 
 QSize SplitGridWidget::visibleAreaSize() const {
+    catchUp();
     int width = 2 * frameWidth();
     int shown = 0;
     for (int c = 1; c <= grid_.columns() && shown < grid_.visibleColumns(); ++c) {
@@ -173,6 +191,7 @@ QSize SplitGridWidget::visibleAreaSize() const {
 }
 
 QSize SplitGridWidget::sizeHint() const {
+    catchUp();
     return grid_.autoSize() ? visibleAreaSize() : QTableWidget::sizeHint();
 }
 

@@ -29,9 +29,11 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void refresh();
+    void catchUp() const;
     void refreshLayout();
     void refreshCells();
     void operatorMoved(int row, int column);
@@ -39,6 +41,7 @@ private:
     FrmDervix& w_;
     SplitGrid& grid_;
     bool refreshing_ = false;
+    mutable bool stale_ = false;  // changed while hidden, not yet shown
     unsigned shownMoves_ = 0;
 };
 

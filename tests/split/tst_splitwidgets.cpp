@@ -78,6 +78,7 @@ private slots:
     void typingAndPicking();
     void editsKeepTheCursor();
     void longestRatioIsShownInFull();
+    void gridFilledWhileHiddenIsCurrentWhenShown();
     void followsTheFont();
 };
 
@@ -194,6 +195,24 @@ void SplitWidgetsTest::editsKeepTheCursor() {
     QCOMPARE(s.field->text(), QString("2"));
     QTest::keyClick(s.field, Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(s.field->selectedText(), QString("2"));
+}
+
+void SplitWidgetsTest::gridFilledWhileHiddenIsCurrentWhenShown() {
+    // As the program starts: the window is built, then start-up fills the
+    // table and picks the saved row before anything is shown.
+    Rig rig;
+    QWidget host;
+    auto* layout = new QVBoxLayout(&host);
+    auto* grid = new SplitGridWidget(*rig.w, &host);
+    layout->addWidget(grid);
+    rig.startAndAnswerCheck();
+    rig.w->txtFlowRate.setText("12");
+    const QSize measuredHidden = grid->sizeHint();
+    host.show();
+    QCOMPARE(grid->rowCount(), rig.w->vaSplit.rows());
+    QCOMPARE(grid->item(0, 0)->text(), QString(" 300:1"));
+    QCOMPARE(grid->currentRow(), rig.w->vaSplit.activeRow() - 1);
+    QCOMPARE(grid->sizeHint(), measuredHidden);
 }
 
 void SplitWidgetsTest::longestRatioIsShownInFull() {
