@@ -18,6 +18,7 @@
 #include "platform/posix/PosixLineFile.h"
 #include "platform/posix/Runtime.h"
 #include "platform/posix/SystemClock.h"
+#include "platform/qt/EndSignals.h"
 #include "platform/qt/LinkServer.h"
 #include "platform/qt/QtDesktop.h"
 #include "platform/qt/QtSerialPort.h"
@@ -138,6 +139,14 @@ int main(int argc, char** argv) {
     dervix::InstallPropertiesView(frm, &window);
     dervix::InstallKelmView(frm, &window);
     dervix::InstallAboutView(frm, &window);
+
+    // Ended by the session (logout, Ctrl+C): as the operator's closing of the
+    // window would, so the serial device's lock file is not left behind; before
+    // the window is up, at once, so no position of a window never shown is kept.
+    dervix::EndSignals endSignals([&window, &frm] {
+        if (window.isVisible()) window.close();
+        else frm.endProgram();
+    });
 
     frm.Form_Load();
 

@@ -8,8 +8,8 @@ Widgets program (bench/bench_bare_startup: a menu bar and a 23 x 5 table).
 The script plays the line itself: it opens a pseudo-terminal, points the
 program's port at it through a private profile and waits on the other side
 for the first byte, timing both ends on the same monotonic clock. Each run
-starts the program afresh and kills it once the whole frame ("G1%" CR LF)
-has arrived and its peak resident memory has been read. The two programs
+starts the program afresh and ends it with SIGTERM once the whole frame
+("G1%" CR LF) has arrived and its peak resident memory has been read. The two programs
 take turns, so a busy machine weighs on both alike. By default they draw
 offscreen; --xvfb starts a virtual X server and uses the ordinary X11 path
 instead. Prints every run, then for each program the median and the maximum,
@@ -86,8 +86,15 @@ def one_run(command, env, master):
         time.sleep(0.3)
         return (first - began) / 1e6, peak_rss_kb(program.pid)
     finally:
-        program.kill()
-        program.wait()
+        # Ended as a session ends it: a program killed outright would leave
+        # the serial device's lock file, and every next start would measure
+        # the removal of a stale lock instead of an ordinary start.
+        program.terminate()
+        try:
+            program.wait(10)
+        except subprocess.TimeoutExpired:
+            program.kill()
+            program.wait()
 
 
 def main():

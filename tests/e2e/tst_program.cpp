@@ -16,6 +16,7 @@ private slots:
     void init();
     void cleanup();
     void simulatedModuleAnswersAndSecondStartEnds();
+    void endedBySessionClosesLikeTheWindow();
 
 private:
     QProcessEnvironment env() const;
@@ -96,6 +97,39 @@ void ProgramTest::simulatedModuleAnswersAndSecondStartEnds() {
     link({"set", "txtDVXScmd", "KILL"}, &code);
     QVERIFY(program_.waitForFinished(10000));
     QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
+}
+
+void ProgramTest::endedBySessionClosesLikeTheWindow() {
+    program_.setProcessEnvironment(env());
+    program_.start(Bin("dervix"), {"--simulate"});
+    QVERIFY(program_.waitForStarted(10000));
+    int code = -1;
+    for (int i = 0; i < 100 && code != 0; ++i) {
+        link({"get", "txtFlowRate"}, &code);
+        if (code != 0) QTest::qWait(100);
+    }
+    QCOMPARE(code, 0);
+    // "dervix: simulated module on /dev/pts/N, profile ..."
+    const QString said = QString::fromUtf8(program_.readAllStandardOutput());
+    const QString device = said.section(" on ", 1).section(',', 0, 0);
+    QVERIFY2(device.startsWith("/dev/pts/"), qPrintable(said));
+    const QString lockName = "LCK.." + device.mid(5).replace('/', '_');
+    QString lock;
+    for (const char* folder : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp", "/var/tmp"})
+        if (lock.isEmpty() && QFileInfo::exists(QString(folder) + "/" + lockName)) lock = QString(folder) + "/" + lockName;
+    QVERIFY2(!lock.isEmpty(), qPrintable(lockName));
+
+    // Logout sends SIGTERM: the window's closing steps run, the place is kept
+    // and the device's lock file goes with the port.
+    program_.terminate();
+    QVERIFY(program_.waitForFinished(10000));
+    QCOMPARE(program_.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program_.exitCode(), 0);
+    QVERIFY(!QFileInfo::exists(lock));
+    QFile file(dir_->filePath("config/dervix/demo-profile.ini"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY2(text.contains("\nFormTop=") && text.contains("\nFormLeft="), text.constData());
 }
 
 QTEST_GUILESS_MAIN(ProgramTest)
