@@ -5,8 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out="$(realpath -m "${1:-dist}")"
 scripts/install-deps.sh
-# -O2 as Debian builds its packages (GCC 12 at -O3 warns falsely inside
-# std::string); the package gets the programs stripped.
+# -O2 as Debian builds its packages; the package gets the programs stripped.
 cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDERVIX_TESTS=OFF \
       -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 cmake --build build-package -j "$(nproc)"
