@@ -15,6 +15,7 @@
 #include "maintenance/ui/KelmView.h"
 #include "maintenance/ui/QtMenuBadge.h"
 #include "platform/posix/FileProfileStore.h"
+#include "platform/posix/LogPlace.h"
 #include "platform/posix/PosixLineFile.h"
 #include "platform/posix/Runtime.h"
 #include "platform/posix/SystemClock.h"
@@ -115,7 +116,9 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    dervix::PosixLineFile logFile;
+    const std::string programFolder = QCoreApplication::applicationDirPath().toStdString();
+    const dervix::LogPlace logPlace = dervix::ChooseLogPlace(programFolder);
+    dervix::PosixLineFile logFile(logPlace.folderToMake);
     dervix::QtDialogs dialogs;
     dervix::QtSerialPort serial;
     dervix::QtTimer timer;
@@ -127,8 +130,9 @@ int main(int argc, char** argv) {
     process.setLastWork([&serial] { serial.close(); });
     dervix::Platform platform{profile,  logFile, dialogs, serial, timer,
                               clock,    pump,    screen,  badge,  process,
-                              QCoreApplication::applicationDirPath().toStdString(),
-                              {DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH}};
+                              programFolder,
+                              {DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH},
+                              logPlace.path};
     dervix::FrmDervix frm(platform);
 
     dervix::MainWindow window(frm);
