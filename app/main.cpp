@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "about/ui/AboutView.h"
@@ -15,6 +16,7 @@
 #include "maintenance/ui/KelmView.h"
 #include "maintenance/ui/QtMenuBadge.h"
 #include "platform/posix/FileProfileStore.h"
+#include "platform/posix/LogPlace.h"
 #include "platform/posix/PosixLineFile.h"
 #include "platform/posix/Runtime.h"
 #include "platform/posix/SystemClock.h"
@@ -27,6 +29,7 @@
 #include "shell/LinkProtocol.h"
 #include "shell/Numbers.h"
 #include "app/MainWindow.h"
+#include "app/Startup.h"
 #include "simulator/qt/InProcessSimulator.h"
 
 namespace {
@@ -73,28 +76,17 @@ int main(int argc, char** argv) {
         }
     }
 
-    // One instance per user: a second start ends before it reads or writes
-    // anything or opens a port.
-    const dervix::FolderResult runtime = dervix::PrepareRuntimeFolder();
-    if (!runtime.ok()) {
-        std::fprintf(stderr, "dervix: %s\n", runtime.error.c_str());
-        return 1;
-    }
-    dervix::InstanceLock instance;
-    switch (instance.acquire(runtime.path)) {
-        case dervix::InstanceLock::Outcome::Acquired: break;
-        case dervix::InstanceLock::Outcome::HeldElsewhere:
-            std::fprintf(stderr, "dervix: already running\n");
-            return 0;
-        case dervix::InstanceLock::Outcome::Failed:
-            std::fprintf(stderr, "dervix: %s\n", instance.error().c_str());
-            return 1;
-    }
-
     // Under Wayland a program cannot place its own window, and the stored
     // position would be ignored.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+
+    // One instance per user: a second start ends before it reads or writes
+    // anything or opens a port.
+    dervix::FolderResult runtime;
+    dervix::InstanceLock instance;
+    if (const std::optional<int> exitCode = dervix::EnterRuntime(argc, argv, runtime, instance)) return *exitCode;
+
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("dervix"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("dervix")));
@@ -105,18 +97,18 @@ int main(int argc, char** argv) {
         const int address = PrepareDemoProfile(profile);
         simulator = std::make_unique<dervix::sim::InProcessSimulator>();
         const QString pty = simulator->start(address);
-        if (pty.isEmpty()) {
-            std::fprintf(stderr, "dervix: the simulated module could not be started: %s\n",
-                         qPrintable(simulator->errorString()));
-            return 1;
-        }
+        if (pty.isEmpty())
+            return dervix::StartupFailure(argc, argv, "the simulated module could not be started: " +
+                                                          simulator->errorString().toStdString());
         // Every port of the configuration dialog reaches the simulated module.
         for (int n = 1; n <= 4; ++n) profile.write("Ports", "Com" + dervix::PlainForm(n), pty.toStdString());
         std::printf("dervix: simulated module on %s, profile %s\n", qPrintable(pty), DemoProfilePath().c_str());
         std::fflush(stdout);
     }
 
-    dervix::PosixLineFile logFile;
+    const std::string programFolder = QCoreApplication::applicationDirPath().toStdString();
+    const dervix::LogPlace logPlace = dervix::ChooseLogPlace(programFolder);
+    dervix::PosixLineFile logFile(logPlace.folderToMake);
     dervix::QtDialogs dialogs;
     dervix::QtSerialPort serial;
     dervix::QtTimer timer;
@@ -128,8 +120,9 @@ int main(int argc, char** argv) {
     process.setLastWork([&serial] { serial.close(); });
     dervix::Platform platform{profile,  logFile, dialogs, serial, timer,
                               clock,    pump,    screen,  badge,  process,
-                              QCoreApplication::applicationDirPath().toStdString(),
-                              {DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH}};
+                              programFolder,
+                              {DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH},
+                              logPlace.path};
     dervix::FrmDervix frm(platform);
 
     dervix::MainWindow window(frm);
@@ -152,8 +145,17 @@ int main(int argc, char** argv) {
 
     dervix::LinkProtocol protocol(frm);
     dervix::LinkServer link([&protocol](const std::string& line) { return protocol.handle(line); });
-    if (!link.listen(QString::fromStdString(runtime.path)))
-        std::fprintf(stderr, "dervix: other programs cannot reach this one: %s\n", qPrintable(link.errorString()));
+    if (!link.listen(QString::fromStdString(runtime.path))) {
+        // The program is of use without the link, so it goes on; but the
+        // operator of a program started from the menu sees no standard error,
+        // and another program that relies on the link would fail unexplained.
+        const std::string reason = link.errorString().toStdString();
+        std::fprintf(stderr, "dervix: other programs cannot reach this one: %s\n", reason.c_str());
+        // Shown once the window is up, like every later notice.
+        pump.post([&frm, reason] {
+            frm.log.LoggedMsgBox("Other programs cannot reach Dervix:\r" + reason, dervix::MsgBox::Critical, "Dervix");
+        });
+    }
 
     window.applyStartupGeometry();
     window.show();

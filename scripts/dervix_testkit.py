@@ -73,6 +73,8 @@ class Sandbox:
             "QT_QPA_PLATFORM": "offscreen",
         })
         self.env.pop("DISPLAY", None)
+        # Set by the user, it would take the log away from the sandbox.
+        self.env.pop("DERVIX_LOG", None)
         self.env.pop("WAYLAND_DISPLAY", None)
 
     def write_profile(self, text):

@@ -2,16 +2,22 @@
 
 #include <cstdio>
 #include <iostream>
+#include <utility>
 
 #include "shell/Settings.h"
 
 namespace dervix {
 
 EventLog::EventLog(Globals& g, Clock& clock, LineFile& file, Dialogs& dialogs, EventPump& pump,
-                   std::string programFolder)
-    : g_(g), clock_(clock), file_(file), dialogs_(dialogs), pump_(pump), folder_(std::move(programFolder)) {}
+                   const std::string& programFolder, std::string logPath)
+    : g_(g),
+      clock_(clock),
+      file_(file),
+      dialogs_(dialogs),
+      pump_(pump),
+      path_(logPath.empty() ? Settings::GetShortPath(programFolder) + "/Dervix.txt" : std::move(logPath)) {}
 
-std::string EventLog::logPath() const { return Settings::GetShortPath(folder_) + "/Dervix.txt"; }
+std::string EventLog::logPath() const { return path_; }
 
 std::string EventLog::Stamp(const LocalTime& t) {
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

@@ -9,10 +9,11 @@ namespace dervix {
 
 class EventLog {
 public:
+    // logPath names the log file; empty means Dervix.txt in programFolder.
     EventLog(Globals& g, Clock& clock, LineFile& file, Dialogs& dialogs, EventPump& pump,
-             std::string programFolder);
+             const std::string& programFolder, std::string logPath = {});
 
-    // One time-stamped line in Dervix.txt when logging is on.
+    // One time-stamped line in the log file when logging is on.
     void WriteLog(const std::string& text);
     // Logs "MSGBOX " + prompt, then shows the box; returns the button pressed.
     int LoggedMsgBox(const std::string& prompt, int flags, const std::string& title,
@@ -28,7 +29,7 @@ private:
     LineFile& file_;
     Dialogs& dialogs_;
     EventPump& pump_;
-    std::string folder_;
+    std::string path_;
     bool failureReported_ = false;
 };
 

@@ -9,7 +9,7 @@ namespace dervix {
 FrmDervix::FrmDervix(Platform& p)
     : platform(p),
       settings(p.profile),
-      log(g, p.clock, p.logFile, p.dialogs, p.pump, p.programFolder),
+      log(g, p.clock, p.logFile, p.dialogs, p.pump, p.programFolder, p.logPath),
       link(*this),
       split(*this),
       kelm(*this),

@@ -40,6 +40,8 @@ struct Platform {
     Process& process;
     std::string programFolder;
     Version version;
+    // The event log file; empty means Dervix.txt in programFolder.
+    std::string logPath = {};
 };
 
 // Window placement in twips.

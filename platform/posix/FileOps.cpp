@@ -1,10 +1,12 @@
 #include "platform/posix/FileOps.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace dervix::posix {
@@ -87,6 +89,17 @@ std::string NameOf(const std::string& path) {
     while (p.size() > 1 && p.back() == '/') p.pop_back();
     std::size_t slash = p.rfind('/');
     return slash == std::string::npos ? p : p.substr(slash + 1);
+}
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home && home[0] != '\0') return home;
+    struct passwd pw {};
+    struct passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return "/";
 }
 
 }  // namespace dervix::posix

@@ -28,4 +28,7 @@ int SyncFolder(const std::string& folder);
 std::string FolderOf(const std::string& path);
 std::string NameOf(const std::string& path);
 
+// $HOME, else the user database's home folder, else "/".
+std::string HomeFolder();
+
 }  // namespace dervix::posix

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,17 +20,6 @@ namespace {
 std::string Env(const char* name) {
     const char* value = std::getenv(name);
     return value ? std::string(value) : std::string();
-}
-
-std::string HomeFolder() {
-    std::string home = Env("HOME");
-    if (!home.empty()) return home;
-    struct passwd pw {};
-    struct passwd* found = nullptr;
-    char buffer[4096];
-    if (getpwuid_r(getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return "/";
 }
 
 // Closes a descriptor on every way out; closing a lock file releases its lock.
@@ -78,7 +66,7 @@ std::string ProfilePath() {
     std::string explicitPath = Env("DERVIX_PROFILE");
     if (!explicitPath.empty()) return explicitPath;
     std::string config = Env("XDG_CONFIG_HOME");
-    if (config.empty() || config[0] != '/') config = HomeFolder() + "/.config";
+    if (config.empty() || config[0] != '/') config = posix::HomeFolder() + "/.config";
     return config + "/dervix/profile.ini";
 }
 

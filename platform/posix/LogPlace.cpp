@@ -1,0 +1,49 @@
+#include "platform/posix/LogPlace.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/posix/FileOps.h"
+
+namespace dervix {
+
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+}  // namespace
+
+bool CanAppend(const std::string& file) {
+    if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0) return true;
+    // Only an absent file leaves the choice to its folder: one that exists
+    // but refuses this user is not made writable by a writable folder.
+    if (errno != ENOENT) return false;
+    return ::faccessat(AT_FDCWD, posix::FolderOf(file).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+LogPlace ChooseLogPlace(const std::string& programFolder, const std::function<bool(const std::string&)>& canAppend) {
+    std::string explicitLog = Env("DERVIX_LOG");
+    if (!explicitLog.empty()) {
+        // Made absolute, so the notice of a failure names the file for certain.
+        if (explicitLog[0] != '/') {
+            char cwd[4096];
+            if (::getcwd(cwd, sizeof cwd)) explicitLog = std::string(cwd) + "/" + explicitLog;
+        }
+        return {explicitLog, {}};
+    }
+    const std::string beside = programFolder + "/Dervix.txt";
+    if (canAppend(beside)) return {beside, {}};
+    // Relative values are not valid there; the default takes their place.
+    std::string state = Env("XDG_STATE_HOME");
+    if (state.empty() || state[0] != '/') state = posix::HomeFolder() + "/.local/state";
+    const std::string folder = state + "/dervix";
+    return {folder + "/Dervix.txt", folder};
+}
+
+}  // namespace dervix

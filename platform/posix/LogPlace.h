@@ -1,0 +1,27 @@
+#pragma once
+// Where the event log goes. An installed program's folder belongs to root, so
+// a log kept only beside the executable would be lost exactly where it is
+// needed; the user's state folder takes it then.
+#include <functional>
+#include <string>
+
+namespace dervix {
+
+struct LogPlace {
+    std::string path;          // the log file
+    std::string folderToMake;  // made on demand when missing; empty: none
+};
+
+// True when this process may append to file: the file itself when it exists,
+// else the folder that would hold it. Judged by the kernel's own rules for
+// this process (access(2) with the effective ids), not by mode bits.
+bool CanAppend(const std::string& file);
+
+// $DERVIX_LOG when set (taken from the working folder when relative); else
+// <programFolder>/Dervix.txt when canAppend says so; else
+// $XDG_STATE_HOME/dervix/Dervix.txt, by default ~/.local/state/dervix/Dervix.txt,
+// whose dervix folder is made when the first line is written.
+LogPlace ChooseLogPlace(const std::string& programFolder,
+                        const std::function<bool(const std::string&)>& canAppend = CanAppend);
+
+}  // namespace dervix
