@@ -1,11 +1,14 @@
 #include "platform/qt/LinkServer.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QFile>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -18,55 +21,85 @@ namespace {
 // Lines waiting per connection before reading from the client pauses; the
 // kernel then holds the rest and the client waits.
 constexpr std::size_t kMaxQueuedLines = 64;
-constexpr qint64 kReadBufferBytes = 64 * 1024;
+constexpr std::size_t kReadChunkBytes = 16384;
 // Answers a client leaves unread beyond this end its connection.
-constexpr qint64 kMaxUnreadAnswerBytes = 4 * 1024 * 1024;
+constexpr std::size_t kMaxUnreadAnswerBytes = 4 * 1024 * 1024;
+
+QString ErrnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 class LinkConnection : public QObject {
 public:
-    LinkConnection(QLocalSocket* socket, std::shared_ptr<const LinkServer::Handler> handler, QObject* parent)
-        : QObject(parent), socket_(socket), handler_(std::move(handler)) {
-        socket_->setParent(this);
-        socket_->setReadBufferSize(kReadBufferBytes);
-        connect(socket_, &QLocalSocket::readyRead, this, [this] { readLines(); });
-        connect(socket_, &QLocalSocket::disconnected, this, [this] { onDisconnected(); });
+    LinkConnection(int fd, std::shared_ptr<const LinkServer::Handler> handler, QObject* parent)
+        : QObject(parent),
+          fd_(fd),
+          handler_(std::move(handler)),
+          reader_(new QSocketNotifier(fd, QSocketNotifier::Read, this)),
+          writer_(new QSocketNotifier(fd, QSocketNotifier::Write, this)) {
+        writer_->setEnabled(false);
+        connect(reader_, &QSocketNotifier::activated, this, [this] { readLines(); });
+        connect(writer_, &QSocketNotifier::activated, this, [this] { flush(); });
         readLines();  // anything that came with the connection
+    }
+
+    ~LinkConnection() override {
+        // The notifiers must let go of the descriptor before it is closed.
+        delete reader_;
+        delete writer_;
+        ::close(fd_);
     }
 
 private:
     struct Entry {
-        QByteArray line;
+        std::string line;
         bool overlong = false;
     };
 
     void readLines() {
-        while (queue_.size() < kMaxQueuedLines && socket_->bytesAvailable() > 0) {
-            const QByteArray chunk = socket_->read(qMin<qint64>(socket_->bytesAvailable(), 16384));
-            if (chunk.isEmpty()) break;
-            split(chunk);
+        char chunk[kReadChunkBytes];
+        while (!inputEnded_ && queue_.size() < kMaxQueuedLines) {
+            const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+            if (n > 0) {
+                split(chunk, static_cast<std::size_t>(n));
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                break;
+            } else {
+                // End of input: the client has sent all it will. It may
+                // still be waiting for the answers (a half-close), so they
+                // are written before the connection ends. A line cut off
+                // by the client is no request.
+                inputEnded_ = true;
+                partial_.clear();
+                if (n < 0) broken_ = true;
+            }
         }
+        // A full queue pauses reading: the notifier would otherwise fire
+        // for the bytes left in the kernel again and again.
+        reader_->setEnabled(!inputEnded_ && queue_.size() < kMaxQueuedLines);
         scheduleNext();
+        endIfDone();
     }
 
-    void split(const QByteArray& chunk) {
-        qsizetype at = 0;
-        while (at < chunk.size()) {
-            const qsizetype lf = chunk.indexOf('\n', at);
-            const qsizetype end = lf < 0 ? chunk.size() : lf;
-            if (!discarding_) partial_.append(chunk.constData() + at, end - at);
-            if (!discarding_ && partial_.size() > LinkServer::kMaxLineBytes) {
+    void split(const char* data, std::size_t size) {
+        std::size_t at = 0;
+        while (at < size) {
+            const void* found = std::memchr(data + at, '\n', size - at);
+            const std::size_t end = found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : size;
+            if (!discarding_) partial_.append(data + at, end - at);
+            if (!discarding_ && partial_.size() > static_cast<std::size_t>(LinkServer::kMaxLineBytes)) {
                 queue_.push_back({{}, true});
                 partial_.clear();
                 discarding_ = true;
             }
-            if (lf < 0) break;
+            if (!found) break;
             if (discarding_) {
                 discarding_ = false;  // the overlong line ends here
             } else {
-                queue_.push_back({partial_, false});
+                queue_.push_back({std::move(partial_), false});
                 partial_.clear();
             }
-            at = lf + 1;
+            at = end + 1;
         }
     }
 
@@ -80,62 +113,85 @@ private:
         busy_ = true;
         const Entry entry = std::move(queue_.front());
         queue_.pop_front();
-        // The handler may serve events for a long while; meanwhile this
-        // connection may be closed by its client and even deleted, and the
-        // server with it. The shared handler stays alive for this call.
+        // The handler may serve events for a long while; meanwhile the server
+        // and this connection with it may be deleted. The shared handler
+        // stays alive for this call.
         QPointer<LinkConnection> self(this);
         const auto handler = handler_;
-        const std::string answer =
-            entry.overlong ? std::string("ERR line too long") : (*handler)(entry.line.toStdString());
+        const std::string answer = entry.overlong ? std::string("ERR line too long") : (*handler)(entry.line);
         if (!self) return;
         busy_ = false;
-        if (!closed_ && socket_->state() == QLocalSocket::ConnectedState) {
-            socket_->write(answer.data(), qint64(answer.size()));
-            socket_->write("\n", 1);
-            if (socket_->bytesToWrite() > kMaxUnreadAnswerBytes) {
-                socket_->abort();  // a client that never reads its answers
-                return;
+        send(answer + "\n");
+        readLines();  // reading paused while the queue was full
+    }
+
+    void send(const std::string& bytes) {
+        // Whole lines the client sent before it went are still requests (a
+        // client may send "KILL" and go); their answers have nowhere to go.
+        if (broken_) return;
+        out_.append(bytes);
+        flush();
+    }
+
+    void flush() {
+        while (!broken_ && sent_ < out_.size()) {
+            const ssize_t n = ::send(fd_, out_.data() + sent_, out_.size() - sent_, MSG_NOSIGNAL);
+            if (n > 0) {
+                sent_ += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                break;
+            } else {
+                broken_ = true;  // the client is gone
             }
         }
-        if (closed_ && queue_.empty()) {
-            deleteLater();
-            return;
+        if (sent_ == out_.size() || broken_) {
+            out_.clear();
+            sent_ = 0;
+        } else if (out_.size() - sent_ > kMaxUnreadAnswerBytes) {
+            broken_ = true;  // a client that never reads its answers
+            inputEnded_ = true;
+            reader_->setEnabled(false);
+            out_.clear();
+            sent_ = 0;
         }
-        if (!closed_) readLines();  // reading paused while the queue was full
-        scheduleNext();
+        writer_->setEnabled(!out_.empty());
+        endIfDone();
     }
 
-    void onDisconnected() {
-        if (closed_) return;
-        readLines();
-        closed_ = true;
-        partial_.clear();  // a line cut off by the client is no request
-        // Whole lines the client sent before leaving are still requests (a
-        // client may send "KILL" and go); their answers have nowhere to go.
-        if (!busy_ && queue_.empty()) deleteLater();
+    void endIfDone() {
+        if (inputEnded_ && !busy_ && queue_.empty() && out_.empty() && !ending_) {
+            ending_ = true;
+            reader_->setEnabled(false);
+            writer_->setEnabled(false);
+            deleteLater();
+        }
     }
 
-    QLocalSocket* socket_;
+    const int fd_;
     std::shared_ptr<const LinkServer::Handler> handler_;
+    QSocketNotifier* reader_;
+    QSocketNotifier* writer_;
     std::deque<Entry> queue_;
-    QByteArray partial_;
+    std::string partial_;
+    std::string out_;
+    std::size_t sent_ = 0;
     bool discarding_ = false;
     bool busy_ = false;
-    bool closed_ = false;
+    bool inputEnded_ = false;
+    bool broken_ = false;
+    bool ending_ = false;
 };
 
 }  // namespace
 
 LinkServer::LinkServer(Handler handler, QObject* parent)
-    : QObject(parent),
-      handler_(std::make_shared<const Handler>(std::move(handler))),
-      server_(new QLocalServer(this)) {
-    connect(server_, &QLocalServer::newConnection, this, [this] { acceptConnections(); });
-}
+    : QObject(parent), handler_(std::make_shared<const Handler>(std::move(handler))) {}
 
 LinkServer::~LinkServer() { close(); }
 
-bool LinkServer::isListening() const { return server_->isListening(); }
+bool LinkServer::isListening() const { return fd_ >= 0; }
 
 bool LinkServer::listen(const QString& runtimeFolder) {
     close();
@@ -149,41 +205,69 @@ bool LinkServer::listen(const QString& runtimeFolder) {
                      .arg(path_);
         return false;
     }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, encoded.constData(), static_cast<std::size_t>(encoded.size()));
     // Safe only because the instance lock is held: any socket here belongs
     // to an instance that has ended. (Removing a live one would cut it off.)
-    QLocalServer::removeServer(path_);
-    server_->setSocketOptions(QLocalServer::NoOptions);
-    if (!server_->listen(path_)) {
-        error_ = QStringLiteral("Cannot listen on %1: %2").arg(path_, server_->errorString());
+    ::unlink(encoded.constData());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        error_ = QStringLiteral("Cannot listen on %1: %2").arg(path_, ErrnoText(errno));
+        return false;
+    }
+    auto fail = [&](const QString& what) {
+        error_ = what.arg(path_, ErrnoText(errno));
+        ::close(fd);
+        ::unlink(encoded.constData());
+        return false;
+    };
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        ::close(fd);  // the path may be another's: it is not removed
+        error_ = QStringLiteral("Cannot listen on %1: %2").arg(path_, ErrnoText(error));
         return false;
     }
     // The runtime folder is the owner's alone already; the socket is made so
     // as well, in case the folder ever is not.
-    if (::chmod(encoded.constData(), 0600) != 0) {
-        error_ = QStringLiteral("Cannot restrict %1 to its owner: %2").arg(path_, QString::fromLocal8Bit(std::strerror(errno)));
-        close();
-        return false;
-    }
+    if (::chmod(encoded.constData(), 0600) != 0) return fail(QStringLiteral("Cannot restrict %1 to its owner: %2"));
+    if (::listen(fd, SOMAXCONN) != 0) return fail(QStringLiteral("Cannot listen on %1: %2"));
+    fd_ = fd;
+    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] { acceptConnections(); });
     return true;
 }
 
 void LinkServer::close() {
-    if (!server_->isListening()) return;
-    server_->close();
-    QLocalServer::removeServer(path_);
+    if (fd_ < 0) return;
+    delete notifier_;
+    notifier_ = nullptr;
+    ::close(fd_);
+    fd_ = -1;
+    ::unlink(QFile::encodeName(path_).constData());
 }
 
 void LinkServer::acceptConnections() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+    for (;;) {
+        const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                // Out of descriptors: the waiting client stays queued, and
+                // the notifier would fire for it at once again. Try later.
+                notifier_->setEnabled(false);
+                QTimer::singleShot(100, notifier_, [notifier = notifier_] { notifier->setEnabled(true); });
+            }
+            return;
+        }
         int open = 0;
         for (QObject* child : children())
             if (dynamic_cast<LinkConnection*>(child)) ++open;
         if (open >= kMaxConnections) {
-            socket->abort();
-            socket->deleteLater();
+            ::close(fd);
             continue;
         }
-        new LinkConnection(socket, handler_, this);
+        new LinkConnection(fd, handler_, this);
     }
 }
 

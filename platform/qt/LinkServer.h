@@ -4,7 +4,8 @@
 // loop. Each connection is handled one line at a time, and never from inside
 // the socket's own notification: a request may open a modal box, and other
 // requests, of the same client or of others, must still be read while it is
-// open.
+// open. Plain POSIX sockets watched by the event loop: Qt's network module
+// would bring a dozen libraries (Kerberos, proxies) into every start.
 #include <QObject>
 #include <QString>
 
@@ -12,7 +13,7 @@
 #include <memory>
 #include <string>
 
-class QLocalServer;
+class QSocketNotifier;
 
 namespace dervix {
 
@@ -22,7 +23,8 @@ public:
     using Handler = std::function<std::string(const std::string& line)>;
 
     // Longest socket path: the kernel takes 107 bytes, but Qt 6.4's local
-    // server refuses anything past 106 with a bare "Name error".
+    // socket, which dervix-link and other Qt clients connect with, refuses
+    // anything past 106 with a bare "Name error".
     static constexpr int kMaxPathBytes = 106;
     // Longest request line without its LF; longer ones are answered with an
     // error and skipped up to the next LF.
@@ -46,7 +48,8 @@ private:
     void acceptConnections();
 
     std::shared_ptr<const Handler> handler_;
-    QLocalServer* server_;
+    int fd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
     QString path_;
     QString error_;
 };
