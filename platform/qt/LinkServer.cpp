@@ -1,11 +1,14 @@
 #include "platform/qt/LinkServer.h"
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QLocalServer>
-#include <QLocalSocket>
 #include <QPointer>
+#include <QSocketNotifier>
 
 #include <cerrno>
 #include <cstring>
@@ -18,19 +21,32 @@ namespace {
 // Lines waiting per connection before reading from the client pauses; the
 // kernel then holds the rest and the client waits.
 constexpr std::size_t kMaxQueuedLines = 64;
-constexpr qint64 kReadBufferBytes = 64 * 1024;
+constexpr std::size_t kReadChunkBytes = 16384;
 // Answers a client leaves unread beyond this end its connection.
-constexpr qint64 kMaxUnreadAnswerBytes = 4 * 1024 * 1024;
+constexpr qsizetype kMaxUnreadAnswerBytes = 4 * 1024 * 1024;
 
+// One client on its own socket descriptor. Not a QLocalSocket: that takes
+// the end of the client's input for the end of the connection and drops
+// every answer still to come, while a client that half-closes (writes its
+// requests, then shuts down its sending side) is still reading them.
 class LinkConnection : public QObject {
 public:
-    LinkConnection(QLocalSocket* socket, std::shared_ptr<const LinkServer::Handler> handler, QObject* parent)
-        : QObject(parent), socket_(socket), handler_(std::move(handler)) {
-        socket_->setParent(this);
-        socket_->setReadBufferSize(kReadBufferBytes);
-        connect(socket_, &QLocalSocket::readyRead, this, [this] { readLines(); });
-        connect(socket_, &QLocalSocket::disconnected, this, [this] { onDisconnected(); });
+    LinkConnection(int fd, std::shared_ptr<const LinkServer::Handler> handler, QObject* parent)
+        : QObject(parent), fd_(fd), handler_(std::move(handler)) {
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+        reader_ = new QSocketNotifier(qintptr(fd_), QSocketNotifier::Read, this);
+        writer_ = new QSocketNotifier(qintptr(fd_), QSocketNotifier::Write, this);
+        writer_->setEnabled(false);
+        connect(reader_, &QSocketNotifier::activated, this, [this] { readLines(); });
+        connect(writer_, &QSocketNotifier::activated, this, [this] { flush(); });
         readLines();  // anything that came with the connection
+    }
+
+    ~LinkConnection() override {
+        // The notifiers go before the descriptor they watch.
+        delete reader_;
+        delete writer_;
+        ::close(fd_);
     }
 
 private:
@@ -40,12 +56,23 @@ private:
     };
 
     void readLines() {
-        while (queue_.size() < kMaxQueuedLines && socket_->bytesAvailable() > 0) {
-            const QByteArray chunk = socket_->read(qMin<qint64>(socket_->bytesAvailable(), 16384));
-            if (chunk.isEmpty()) break;
-            split(chunk);
+        char buffer[kReadChunkBytes];
+        while (!inputEnded_ && queue_.size() < kMaxQueuedLines) {
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n > 0) {
+                split(QByteArray(buffer, qsizetype(n)));
+            } else if (n == 0) {
+                endInput();  // the client sends no more; it may still read
+            } else if (errno == EINTR) {
+                continue;
+            } else {
+                if (errno != EAGAIN && errno != EWOULDBLOCK) lose();
+                break;
+            }
         }
+        reader_->setEnabled(!inputEnded_ && queue_.size() < kMaxQueuedLines);
         scheduleNext();
+        finishIfDone();
     }
 
     void split(const QByteArray& chunk) {
@@ -70,6 +97,21 @@ private:
         }
     }
 
+    void endInput() {
+        inputEnded_ = true;
+        partial_.clear();  // a line cut off by the client is no request
+    }
+
+    // The client is gone for good: whole lines it sent before leaving are
+    // still requests (a client may send "KILL" and go), but their answers
+    // have nowhere to go.
+    void lose() {
+        endInput();
+        lost_ = true;
+        out_.clear();
+        writer_->setEnabled(false);
+    }
+
     void scheduleNext() {
         if (busy_ || queue_.empty()) return;
         QMetaObject::invokeMethod(this, [this] { processNext(); }, Qt::QueuedConnection);
@@ -89,39 +131,68 @@ private:
             entry.overlong ? std::string("ERR line too long") : (*handler)(entry.line.toStdString());
         if (!self) return;
         busy_ = false;
-        if (!closed_ && socket_->state() == QLocalSocket::ConnectedState) {
-            socket_->write(answer.data(), qint64(answer.size()));
-            socket_->write("\n", 1);
-            if (socket_->bytesToWrite() > kMaxUnreadAnswerBytes) {
-                socket_->abort();  // a client that never reads its answers
-                return;
+        if (!lost_) {
+            out_.append(answer.data(), qsizetype(answer.size()));
+            out_.append('\n');
+            flush();
+            if (out_.size() > kMaxUnreadAnswerBytes) {
+                lose();  // a client that never reads its answers
+                ::shutdown(fd_, SHUT_RDWR);
             }
         }
-        if (closed_ && queue_.empty()) {
-            deleteLater();
-            return;
+        readLines();  // reading paused while the queue was full
+    }
+
+    void flush() {
+        while (!lost_ && !out_.isEmpty()) {
+            const ssize_t n = ::send(fd_, out_.constData(), std::size_t(out_.size()), MSG_NOSIGNAL);
+            if (n > 0) {
+                out_.remove(0, qsizetype(n));
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                break;
+            } else {
+                lose();
+            }
         }
-        if (!closed_) readLines();  // reading paused while the queue was full
-        scheduleNext();
+        writer_->setEnabled(!out_.isEmpty());
+        finishIfDone();
     }
 
-    void onDisconnected() {
-        if (closed_) return;
-        readLines();
-        closed_ = true;
-        partial_.clear();  // a line cut off by the client is no request
-        // Whole lines the client sent before leaving are still requests (a
-        // client may send "KILL" and go); their answers have nowhere to go.
-        if (!busy_ && queue_.empty()) deleteLater();
+    // Closed once the client sends no more and every answer has gone out.
+    void finishIfDone() {
+        if (finished_ || !inputEnded_ || busy_ || !queue_.empty() || !out_.isEmpty()) return;
+        finished_ = true;
+        reader_->setEnabled(false);
+        deleteLater();
     }
 
-    QLocalSocket* socket_;
+    int fd_;
     std::shared_ptr<const LinkServer::Handler> handler_;
+    QSocketNotifier* reader_ = nullptr;
+    QSocketNotifier* writer_ = nullptr;
     std::deque<Entry> queue_;
     QByteArray partial_;
+    QByteArray out_;
     bool discarding_ = false;
     bool busy_ = false;
-    bool closed_ = false;
+    bool inputEnded_ = false;
+    bool lost_ = false;
+    bool finished_ = false;
+};
+
+// Hands each accepted descriptor over as it is, instead of a QLocalSocket.
+class DescriptorServer : public QLocalServer {
+public:
+    DescriptorServer(std::function<void(int)> accepted, QObject* parent)
+        : QLocalServer(parent), accepted_(std::move(accepted)) {}
+
+protected:
+    void incomingConnection(quintptr socketDescriptor) override { accepted_(int(socketDescriptor)); }
+
+private:
+    std::function<void(int)> accepted_;
 };
 
 }  // namespace
@@ -129,9 +200,7 @@ private:
 LinkServer::LinkServer(Handler handler, QObject* parent)
     : QObject(parent),
       handler_(std::make_shared<const Handler>(std::move(handler))),
-      server_(new QLocalServer(this)) {
-    connect(server_, &QLocalServer::newConnection, this, [this] { acceptConnections(); });
-}
+      server_(new DescriptorServer([this](int fd) { acceptConnection(fd); }, this)) {}
 
 LinkServer::~LinkServer() { close(); }
 
@@ -173,18 +242,15 @@ void LinkServer::close() {
     QLocalServer::removeServer(path_);
 }
 
-void LinkServer::acceptConnections() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        int open = 0;
-        for (QObject* child : children())
-            if (dynamic_cast<LinkConnection*>(child)) ++open;
-        if (open >= kMaxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        new LinkConnection(socket, handler_, this);
+void LinkServer::acceptConnection(int fd) {
+    int open = 0;
+    for (QObject* child : children())
+        if (dynamic_cast<LinkConnection*>(child)) ++open;
+    if (open >= kMaxConnections) {
+        ::close(fd);
+        return;
     }
+    new LinkConnection(fd, handler_, this);
 }
 
 }  // namespace dervix

@@ -4,7 +4,8 @@
 // loop. Each connection is handled one line at a time, and never from inside
 // the socket's own notification: a request may open a modal box, and other
 // requests, of the same client or of others, must still be read while it is
-// open.
+// open. A client that shuts down its sending side still gets every answer,
+// in order; the connection closes once they have all gone out.
 #include <QObject>
 #include <QString>
 
@@ -43,7 +44,7 @@ public:
     QString errorString() const { return error_; }
 
 private:
-    void acceptConnections();
+    void acceptConnection(int fd);
 
     std::shared_ptr<const Handler> handler_;
     QLocalServer* server_;
