@@ -107,6 +107,14 @@ void DeviceLink::sendFailed(const std::string& description) {
     // caller waiting while "WAITING" (the About box) would wait for ever,
     // e.g. when the adapter is pulled during a request and the retry fails.
     w_.g.LinkState = kReady;
+    // Nothing is outstanding any more: the time-out of the frame before must
+    // not re-send it behind this box (a second failure box on top of this
+    // one), and the next request gets all its re-sends.
+    w_.platform.timer.stop();
+    w_.g.RetryCount = 0;
+    // Only a reply enables Start/Stop again, and none can come now; this is
+    // noticed here whether the operator's click or a re-send failed.
+    w_.cmdStart.setEnabled(true);
     w_.log.LoggedMsgBox("Error occurred while sending a command to the Corvane Dervantix\r" + description +
                             "\rEither the serial port needs configuration or it is possible that the\r"
                             "Corvane Dervantix needs to be power-cycled.",
