@@ -57,16 +57,6 @@ private slots:
         QVERIFY(!rig.timer.isActive());
         QVERIFY(rig.w->cmdStart.enabled());
         QCOMPARE(rig.w->cmdStart.caption(), std::string(request == "STOP" ? "&Stop" : "&Start"));
-
-        // Back on the line, the next request gets all its 15 re-sends.
-        rig.serial.opened = true;
-        rig.w->txtDVXScmd.setText(request.toStdString());
-        for (int i = 0; i < 15; ++i) rig.timer.fire();
-        QCOMPARE(rig.serial.frames.size(), frames + 16);
-        QCOMPARE(rig.dialogs.boxes.size(), std::size_t(1));
-        rig.timer.fire();
-        QCOMPARE(rig.dialogs.boxes.size(), std::size_t(2));
-        QCOMPARE(rig.dialogs.boxes[1].prompt, request.toStdString() + " Timeout after  15 retries");
     }
 
     // An operator's request on a closed port: the same, and the button that
