@@ -29,12 +29,12 @@ private:
     Dialogs& dialogs_;
     EventPump& pump_;
     std::string folder_;
-    void postNotice(const std::string& message);
-
     bool failureReported_ = false;
     // While a message box's own line is written: its notice waits for the box.
     bool holdNotice_ = false;
     std::string heldNotice_;
+
+    void postNotice(const std::string& message);
 };
 
 }  // namespace dervix
