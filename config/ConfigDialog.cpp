@@ -59,6 +59,12 @@ void ConfigDialog::Form_Load() {
         cboASaddr.addItem(digit);
     }
     cboASaddr.setListIndex(g.ModuleAddress);
+
+    // A hand-edited port or address the lists cannot show (Com5 through
+    // [Ports], address 16) is no reason to lose it: unless the operator
+    // picks an entry, OK stores it back as it was.
+    keptPort_ = cboPort.listIndex() < 0 ? g.PortNumber : std::string();
+    keptAddress_ = cboASaddr.listIndex() < 0 ? w_.settings.GetIniValue(kSection, "ModuleID") : std::string();
     loaded_ = true;
 }
 
@@ -72,9 +78,13 @@ void ConfigDialog::cboPort_Change() { lblDevice.setCaption(deviceNote(cboPort.li
 bool ConfigDialog::storeChoices() {
     Settings& settings = w_.settings;
     bool stored = settings.WriteIniValue(kSection, "AppPath", Settings::GetShortPath(w_.platform.programFolder));
-    stored = settings.WriteIniValue(kSection, "CommPort", PlainForm(cboPort.listIndex() + 1)) && stored;
+    const std::string port = cboPort.listIndex() < 0 && !keptPort_.empty() ? keptPort_
+                                                                             : PlainForm(cboPort.listIndex() + 1);
+    const std::string address =
+        cboASaddr.listIndex() < 0 && !keptAddress_.empty() ? keptAddress_ : PlainForm(cboASaddr.listIndex());
+    stored = settings.WriteIniValue(kSection, "CommPort", port) && stored;
     stored = settings.WriteIniValue(kSection, "Settings", kLineSettings) && stored;
-    stored = settings.WriteIniValue(kSection, "ModuleID", PlainForm(cboASaddr.listIndex())) && stored;
+    stored = settings.WriteIniValue(kSection, "ModuleID", address) && stored;
     return stored;
 }
 

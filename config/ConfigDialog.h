@@ -68,6 +68,10 @@ private:
     FrmDervix& w_;
     ModalViewSlot<ConfigDialog> view_;
     std::string devices_[kPorts];
+    // The stored "CommPort" and "ModuleID" texts when their list has no
+    // entry for them; empty otherwise.
+    std::string keptPort_;
+    std::string keptAddress_;
     bool loaded_ = false;
     bool visible_ = false;
 };

@@ -61,7 +61,9 @@ bool DeviceLink::noResponse() {
     g.RetryCount = 0;
     w_.cmdStart.setEnabled(true);
     g.LinkState = kReady;
-    if (command == "CHECK") {
+    // As it stands now: a request placed through the link while the box was
+    // open has replaced the one that timed out.
+    if (g.CurrentCommand == "CHECK") {
         // Handled as a CHECK reply that does not begin with "G".
         w_.DervixResp.setText(w_.DervixResp.text() + "\r\n");
         return true;

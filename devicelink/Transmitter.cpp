@@ -9,9 +9,15 @@ namespace dervix {
 
 namespace {
 
-std::string UpperAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+// Requests are 8-bit Latin-1 text. Its lower-case letters are a-z and
+// 0xE0-0xFE but for the division sign 0xF7, each 0x20 above its capital;
+// the sharp s and 0xFF have no capital in Latin-1 and stay as they are.
+std::string UpperLatin1(std::string text) {
+    for (char& c : text) {
+        const auto code = static_cast<unsigned char>(c);
+        if ((code >= 'a' && code <= 'z') || (code >= 0xE0 && code <= 0xFE && code != 0xF7))
+            c = static_cast<char>(code - 0x20);
+    }
     return text;
 }
 
@@ -65,7 +71,7 @@ void DeviceLink::txtDVXScmd_Change() {
     timer.setInterval(190);
     char address[8];
     std::snprintf(address, sizeof address, "%X", static_cast<unsigned>(g.ModuleAddress));
-    g.CurrentCommand = UpperAscii(StripControlChars(placed));
+    g.CurrentCommand = UpperLatin1(StripControlChars(placed));
     auto discarded = port.discardBuffers();
     // A client must be able to end the program even while the port is closed.
     if (g.CurrentCommand == "KILL") w_.endProgram();
@@ -101,6 +107,14 @@ void DeviceLink::sendFailed(const std::string& description) {
     // caller waiting while "WAITING" (the About box) would wait for ever,
     // e.g. when the adapter is pulled during a request and the retry fails.
     w_.g.LinkState = kReady;
+    // Nothing is outstanding any more: the time-out of the frame before must
+    // not re-send it behind this box (a second failure box on top of this
+    // one), and the next request gets all its re-sends.
+    w_.platform.timer.stop();
+    w_.g.RetryCount = 0;
+    // Only a reply enables Start/Stop again, and none can come now; this is
+    // noticed here whether the operator's click or a re-send failed.
+    w_.cmdStart.setEnabled(true);
     w_.log.LoggedMsgBox("Error occurred while sending a command to the Corvane Dervantix\r" + description +
                             "\rEither the serial port needs configuration or it is possible that the\r"
                             "Corvane Dervantix needs to be power-cycled.",

@@ -44,6 +44,14 @@ void EventLog::WriteLog(const std::string& text) {
     failureReported_ = true;
     const std::string message = "The event log " + path + " cannot be written: " + error;
     std::cerr << "dervix: " << message << std::endl;
+    if (holdNotice_) {
+        heldNotice_ = message;
+        return;
+    }
+    postNotice(message);
+}
+
+void EventLog::postNotice(const std::string& message) {
     // Shown later from the event loop, so a box never opens in the middle of
     // the step that happened to log.
     pump_.post([this, message] {
@@ -54,8 +62,15 @@ void EventLog::WriteLog(const std::string& text) {
 
 int EventLog::LoggedMsgBox(const std::string& prompt, int flags, const std::string& title,
                            const std::string& /*helpFile*/, int /*helpContext*/) {
+    // The box's own event loop would serve a notice posted by its MSGBOX
+    // line at once, on top of the box the operator is to read first.
+    holdNotice_ = true;
     WriteLog("MSGBOX " + prompt);
-    return dialogs_.messageBox(prompt, flags, title);
+    holdNotice_ = false;
+    const std::string notice = std::exchange(heldNotice_, std::string());
+    const int answer = dialogs_.messageBox(prompt, flags, title);
+    if (!notice.empty()) postNotice(notice);
+    return answer;
 }
 
 }  // namespace dervix

@@ -31,6 +31,11 @@ private:
     EventPump& pump_;
     std::string path_;
     bool failureReported_ = false;
+    // While a message box's own line is written: its notice waits for the box.
+    bool holdNotice_ = false;
+    std::string heldNotice_;
+
+    void postNotice(const std::string& message);
 };
 
 }  // namespace dervix

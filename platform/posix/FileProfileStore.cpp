@@ -125,6 +125,10 @@ bool FileProfileStore::write(const std::string& section, const std::string& key,
         } else {
             if (::fstat(in.get(), &st) != 0) return fail("cannot read " + target + ": " + posix::ErrnoText(errno));
             if (!S_ISREG(st.st_mode)) return fail(target + " is not a regular file");
+            // The operator made it read-only on purpose. Judged by the mode
+            // bits, not by the kernel: root may write anything, and the
+            // rename below would not ask the file at all.
+            if ((st.st_mode & S_IWUSR) == 0) return fail(target + " is read-only");
             if (int e = posix::ReadAll(in.get(), content, kMaxSize))
                 return fail("cannot read " + target + ": " + posix::ErrnoText(e));
         }

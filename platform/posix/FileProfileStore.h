@@ -21,8 +21,8 @@ public:
     std::optional<std::string> read(const std::string& section, const std::string& key) override;
     // Atomic and durable, under the lock on "<profile>.lock" held across the
     // whole read-modify-write. False when the value could not be stored, and
-    // always when the present file cannot be read: writing then would drop
-    // every other section.
+    // always when the present file cannot be read (writing then would drop
+    // every other section) or has no write permission for its owner.
     bool write(const std::string& section, const std::string& key, const std::string& value) override;
 
     const std::string& path() const { return path_; }

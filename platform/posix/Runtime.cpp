@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/posix/FileOps.h"
@@ -31,16 +32,28 @@ std::string UserName() {
 }
 
 // One level of the runtime path: made when absent, then checked without
-// following a link, since anyone can plant one in /tmp.
+// following a link, since anyone can plant one in /tmp. Only a folder made
+// here is given its mode: an existing one may be the user's home or a shared
+// folder such as /tmp, and narrowing it would lock others out of it (or take
+// the sticky bit off /tmp). One that others can reach is refused instead.
 std::string EnsurePrivateFolder(const std::string& folder) {
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return "cannot create " + folder + ": " + posix::ErrnoText(errno);
+    const bool created = ::mkdir(folder.c_str(), 0700) == 0;
+    if (!created && errno != EEXIST) return "cannot create " + folder + ": " + posix::ErrnoText(errno);
     struct stat st {};
     if (::lstat(folder.c_str(), &st) != 0) return "cannot examine " + folder + ": " + posix::ErrnoText(errno);
     if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
     if (st.st_uid != ::geteuid()) return folder + " belongs to another user";
-    if ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0)
-        return "cannot restrict " + folder + " to its owner: " + posix::ErrnoText(errno);
+    // The umask may have taken more than the group's and others' bits.
+    if (created && (st.st_mode & 07777) != 0700 && ::chmod(folder.c_str(), 0700) != 0)
+        return "cannot set the mode of " + folder + ": " + posix::ErrnoText(errno);
+    if (!created && (st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return folder + " is open to other users (mode " + mode +
+               ") and is left as it is: the instance lock and the link socket need a folder of your own. "
+               "Make it private (chmod 700 " + folder + "), or set DERVIX_RUNTIME_DIR to a folder that does "
+               "not exist yet";
+    }
     return {};
 }
 

@@ -16,9 +16,10 @@ struct FolderResult {
     bool ok() const { return error.empty(); }
 };
 
-// RuntimeFolderPath() made ready: created with mode 0700 when absent, a
-// wider mode narrowed to 0700, and refused when it is not a real folder
-// owned by this user (the fallback lives in the shared /tmp).
+// RuntimeFolderPath() made ready: created with mode 0700 when absent, and
+// refused when it is not a real folder owned by this user (the fallback
+// lives in the shared /tmp) or when it exists and others can reach it. The
+// mode of an existing folder is never changed.
 FolderResult PrepareRuntimeFolder();
 FolderResult PrepareRuntimeFolder(const std::string& folder);
 

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QInputDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -50,6 +51,9 @@ QMessageBox::Icon IconFor(int flags) {
 int QtDialogs::messageBox(const std::string& prompt, int flags, const std::string& title) {
     QMessageBox box(IconFor(flags), title.empty() ? QStringLiteral("Dervix") : ToQ(title), ToQMessage(prompt),
                     QMessageBox::NoButton, parent_);
+    // Prompts carry texts from the module and from other programs ("<h1>x
+    // Timeout after  15 retries"): shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
     const auto choices = ButtonsFor(flags);
     QMessageBox::StandardButtons buttons;
     for (const auto& c : choices) buttons |= c.button;
@@ -67,10 +71,20 @@ int QtDialogs::messageBox(const std::string& prompt, int flags, const std::strin
 
 std::optional<std::string> QtDialogs::inputBox(const std::string& prompt, const std::string& title,
                                                const std::string& defaultText) {
-    bool ok = false;
-    QString text = QInputDialog::getText(parent_, ToQ(title), ToQMessage(prompt), QLineEdit::Normal,
-                                         ToQ(defaultText), &ok);
-    if (!ok) return std::nullopt;
+    // On the heap and watched, as QInputDialog::getText does: the parent may
+    // go while the dialog's event loop runs, taking the dialog with it.
+    QPointer<QInputDialog> dialog = new QInputDialog(parent_);
+    dialog->setWindowTitle(ToQ(title));
+    dialog->setInputMode(QInputDialog::TextInput);
+    dialog->setLabelText(ToQMessage(prompt));
+    dialog->setTextValue(ToQ(defaultText));
+    // The dialog offers no text format of its own; its prompt is its label.
+    for (QLabel* label : dialog->findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    if (!dialog) return std::nullopt;
+    const QString text = dialog->textValue();
+    delete dialog.data();
+    if (!accepted) return std::nullopt;
     return FromQ(text);
 }
 

@@ -14,9 +14,10 @@ struct ConfigRig : Rig {
     ScriptedViews<ConfigDialog> views;
     ConfigRig() { views.install(w->config); }
     void choose(int port, int address) {
+        // -1: the operator leaves that list as it opened.
         views.scripts.push_back([port, address](ConfigDialog& d) {
-            d.cboPort.setListIndex(port);
-            d.cboASaddr.setListIndex(address);
+            if (port >= 0) d.cboPort.setListIndex(port);
+            if (address >= 0) d.cboASaddr.setListIndex(address);
             d.cmdOK.click();
         });
     }
@@ -131,6 +132,9 @@ void TestConfigDialog::okStoresChoicesAndTalksToTheNewAddress_data() {
     QTest::newRow("Com3 and A") << 2 << 10 << "" << "3" << "10" << "/dev/ttyS2" << "A";
     QTest::newRow("Com4 and F") << 3 << 15 << "" << "4" << "15" << "/dev/ttyS3" << "F";
     QTest::newRow("mapped Com2 and 0") << 1 << 0 << "Com2=/dev/ttyUSB0" << "2" << "0" << "/dev/ttyUSB0" << "0";
+    // Stored by hand, not in the lists, and left alone by the operator.
+    QTest::newRow("stored Com5 kept") << -1 << 3 << "Com5=/dev/ttyUSB5" << "5" << "3" << "/dev/ttyUSB5" << "3";
+    QTest::newRow("stored address 16 kept") << 1 << -1 << "" << "2" << "16" << "/dev/ttyS1" << "10";
 }
 
 void TestConfigDialog::okStoresChoicesAndTalksToTheNewAddress() {
@@ -146,6 +150,8 @@ void TestConfigDialog::okStoresChoicesAndTalksToTheNewAddress() {
     rig.startAndAnswerCheck();
     QCOMPARE(rig.lastFrame(), std::string("G1F19\r\n"));
     const std::size_t before = rig.serial.frames.size();
+    if (port < 0) rig.profile.write("Dervix", "CommPort", commPort.toStdString());
+    if (address < 0) rig.profile.write("Dervix", "ModuleID", moduleId.toStdString());
     rig.profile.writes.clear();
 
     rig.choose(port, address);
@@ -281,28 +287,33 @@ void TestConfigDialog::unopenablePortLeavesTheDialogHiddenButLoaded() {
 void TestConfigDialog::settingsThatDoNotReadBackKeepTheDialogOpen() {
     ConfigRig rig;
     rig.startAndAnswerCheck();
-    rig.profile.write("Dervix", "ModuleID", "20");  // edited by hand: no entry
+    // Edited by hand: a quoted blank. The list has no entry for it, and the
+    // blank alone, stored back as it was, reads as no port at all.
+    const std::size_t at = rig.profile.content.find("CommPort=1");
+    QVERIFY(at != std::string::npos);
+    rig.profile.content.replace(at, 10, "CommPort=\" \"");
     const std::size_t before = rig.serial.frames.size();
     bool stillVisible = false;
     bool portOpenAtBox = true;
     rig.views.scripts.push_back([&](ConfigDialog& d) {
-        QCOMPARE(d.cboASaddr.listIndex(), -1);
-        d.cmdOK.click();  // with no address chosen
+        QCOMPARE(d.cboPort.listIndex(), -1);
+        d.cmdOK.click();  // with no port chosen
         stillVisible = d.visible();
         portOpenAtBox = rig.serial.opened;
-        d.cboASaddr.setListIndex(2);
+        d.cboPort.setListIndex(1);
         d.cmdOK.click();
     });
     rig.w->mnuCfg_Click();
 
     QCOMPARE(rig.dialogs.boxes.size(), std::size_t(1));
     QCOMPARE(rig.dialogs.boxes[0].prompt,
-             std::string("Problem reading serial port settings from WIN.INI:\rDervantix code has not been set!"));
+             std::string("Problem reading serial port settings from WIN.INI:\rSerial port has not been selected!"));
     QCOMPARE(rig.dialogs.boxes[0].flags, MsgBox::Critical);
     QVERIFY(stillVisible);
     QVERIFY(!portOpenAtBox);
-    QCOMPARE(rig.profile.get("ModuleID"), std::string("2"));
-    QCOMPARE(rig.framesSince(before), (std::vector<std::string>{"G2%\r\n"}));
+    QCOMPARE(rig.profile.get("CommPort"), std::string("2"));
+    QCOMPARE(rig.serial.device, std::string("/dev/ttyS1"));
+    QCOMPARE(rig.framesSince(before), (std::vector<std::string>{"G1%\r\n"}));
     QVERIFY(!rig.w->config.loaded());
 }
 

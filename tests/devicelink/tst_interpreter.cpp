@@ -32,6 +32,7 @@ private slots:
     void cancelEndsTheProgram();
     void silentModuleIsRetriedFifteenTimes();
     void silentCheckBringsNotRespondingMessage();
+    void checkPlacedWhileTimeoutBoxIsOpen();
     void replyResetsRetryCount();
     void strayNoResponseWhileIdleIsFirstRetry();
     void lineErrorDuringReply();
@@ -154,6 +155,22 @@ void InterpreterTest::silentCheckBringsNotRespondingMessage() {
     // After the nested handling the outer one goes on with the emptied slot.
     QCOMPARE(CountContaining(rig.logFile.lines, "Response String Original = []"), 1);
     QVERIFY(rig.w->DervixResp.text().empty());
+}
+
+// A client of the link places CHECK while the time-out box of STATUS is
+// open: what follows the box is decided for CHECK, the request now awaited.
+void InterpreterTest::checkPlacedWhileTimeoutBoxIsOpen() {
+    Rig rig;
+    AwaitStatus(rig);
+    rig.dialogs.answers.push_back([&rig](const ShownBox&) {
+        rig.w->txtDVXScmd.setText("CHECK");
+        return MsgBox::ResultOk;
+    });
+    for (int i = 0; i < 16; ++i) rig.timer.fire();
+    QCOMPARE(rig.profile.get("ErrorStatus"), std::string("STATUS"));
+    QCOMPARE(rig.dialogs.boxes.size(), 2u);
+    QCOMPARE(Q(rig.dialogs.boxes[0].prompt), QByteArray("STATUS Timeout after  15 retries"));
+    QCOMPARE(Q(rig.dialogs.boxes[1].prompt), Q(kNotResponding));
 }
 
 void InterpreterTest::replyResetsRetryCount() {

@@ -59,6 +59,9 @@ void TransmitterTest::vocabulary_data() {
     QTest::newRow("HOME") << "HOME" << QByteArray("G1H\r\n") << 1500 << true;
     QTest::newRow("split code 12") << " 12" << QByteArray("\x47\x31\x46\x31\x32\x0D\x0A") << 190 << false;
     QTest::newRow("unknown word") << "HELLO" << QByteArray("G1FHELLO\r\n") << 190 << false;
+    // e acute has a capital; the division sign, sharp s and y diaeresis have none.
+    QTest::newRow("Latin-1 lower case") << QString::fromLatin1("f\xe9\xf7\xdf\xff")
+                                        << QByteArray("G1FF\xc9\xf7\xdf\xff\r\n") << 190 << false;
 }
 
 void TransmitterTest::vocabulary() {
@@ -69,7 +72,7 @@ void TransmitterTest::vocabulary() {
     Rig rig;
     rig.startAndAnswerCheck();
     QCOMPARE(rig.w->g.LinkState, kReady);
-    rig.w->txtDVXScmd.setText(request.toStdString());
+    rig.w->txtDVXScmd.setText(Bytes(request.toLatin1()));  // the module's 8-bit code
     QCOMPARE(Q(rig.lastFrame()), frame);
     QCOMPARE(rig.timer.intervalMs, interval);
     QVERIFY(rig.timer.active);

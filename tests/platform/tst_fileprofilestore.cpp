@@ -272,6 +272,7 @@ void TestFileProfileStore::writeRefusesUnreadableProfile_data() {
     QTest::newRow("a folder in its place") << "folder";
     QTest::newRow("far too large") << "huge";
     QTest::newRow("no read permission") << "unreadable";
+    QTest::newRow("no write permission, even for root") << "readonly";
 }
 
 void TestFileProfileStore::writeRefusesUnreadableProfile() {
@@ -285,15 +286,26 @@ void TestFileProfileStore::writeRefusesUnreadableProfile() {
         QVERIFY(WriteFileBytes(path, "[Other]\nkeep=me\n"));
         QVERIFY(::truncate(path.toLocal8Bit().constData(), FileProfileStore::kMaxSize + 1) == 0);
         before = FileBytes(path);
+    } else if (kind == "readonly") {
+        QVERIFY(WriteFileBytes(path, "[Other]\nkeep=me\n[Dervix]\nA=1\n"));
+        before = FileBytes(path);
+        QVERIFY(::chmod(path.toLocal8Bit().constData(), 0444) == 0);
     } else {
         if (::geteuid() == 0) QSKIP("root reads any file");
         QVERIFY(WriteFileBytes(path, "[Other]\nkeep=me\n"));
         before = FileBytes(path);
         QVERIFY(::chmod(path.toLocal8Bit().constData(), 0200) == 0);
     }
+    const ino_t inode = Inode(path);
     FileProfileStore store(Path(path));
-    QVERIFY(!store.write("Dervix", "A", "1"));
+    QVERIFY(!store.write("Dervix", "A", "2"));
     QVERIFY(!store.lastError().empty());
+    QCOMPARE(Inode(path), inode);  // not replaced either
+    if (kind == "readonly") {
+        QVERIFY(!store.write("Dervix", "A", "1"));  // not even a value it already holds
+        QCOMPARE(Mode(path), mode_t(0444));
+        QCOMPARE(Read(store, "A"), QByteArray("=1"));  // and it still reads
+    }
     if (QFileInfo(path).isFile()) {
         QVERIFY(::chmod(path.toLocal8Bit().constData(), 0600) == 0);
         QCOMPARE(FileBytes(path), before);  // the other sections are still there

@@ -65,7 +65,8 @@ private slots:
     void runtimeFolderPath_data();
     void runtimeFolderPath();
     void runtimeFolderCreatedPrivate();
-    void runtimeFolderNarrowed();
+    void runtimeFolderExistingKeepsItsMode_data();
+    void runtimeFolderExistingKeepsItsMode();
     void runtimeFolderRefused_data();
     void runtimeFolderRefused();
     void runtimeFolderFallbackInTmp();
@@ -109,14 +110,32 @@ void TestPosixPlatform::runtimeFolderCreatedPrivate() {
     QCOMPARE(Mode(folder), mode_t(0700));
 }
 
-void TestPosixPlatform::runtimeFolderNarrowed() {
+// A folder that is already there is never chmod-ed: a private one is used,
+// one others can reach (the home folder, a shared /tmp-like one) is refused
+// with the reason, and keeps its mode, sticky bit included.
+void TestPosixPlatform::runtimeFolderExistingKeepsItsMode_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("used");
+    QTest::newRow("private") << 0700 << true;
+    QTest::newRow("like a home folder") << 0755 << false;
+    QTest::newRow("shared with the sticky bit") << 01777 << false;
+}
+
+void TestPosixPlatform::runtimeFolderExistingKeepsItsMode() {
+    QFETCH(int, mode);
+    QFETCH(bool, used);
     QTemporaryDir dir;
     const QString folder = dir.path() + "/dervix";
     QVERIFY(QDir().mkdir(folder));
-    QVERIFY(::chmod(folder.toLocal8Bit().constData(), 0777) == 0);
+    QVERIFY(::chmod(folder.toLocal8Bit().constData(), mode_t(mode)) == 0);
     auto result = dervix::PrepareRuntimeFolder(folder.toStdString());
-    QVERIFY2(result.ok(), result.error.c_str());
-    QCOMPARE(Mode(folder), mode_t(0700));
+    QCOMPARE(result.ok(), used);
+    if (!used) {
+        const QString error = QString::fromStdString(result.error);
+        const QString reason = QStringLiteral(" is open to other users (mode %1)").arg(mode, 4, 8, QChar('0'));
+        QVERIFY2(error.startsWith(folder + reason), qPrintable(error));
+    }
+    QCOMPARE(Mode(folder), mode_t(mode));
 }
 
 void TestPosixPlatform::runtimeFolderRefused_data() {

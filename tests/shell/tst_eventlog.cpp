@@ -66,6 +66,7 @@ private slots:
     void loggedMsgBoxLogsBeforeShowing();
     void multiLinePromptWrittenAsIs();
     void failureReportedOnceThenRetried();
+    void noticeWaitsForTheBoxWhoseLineFailed();
     void failureOfRealFile_data();
     void failureOfRealFile();
     void logPlace_data();
@@ -248,6 +249,33 @@ void TestEventLog::failureReportedOnceThenRetried() {
     file.failure = "No space left on device";
     CapturedStderr([&] { log.WriteLog("five"); });
     QCOMPARE(int(pump.posted.size()), 1);
+}
+
+// The line that fails is a box's own MSGBOX line: the notice opens once the
+// operator has closed that box, not on top of it from the box's event loop.
+void TestEventLog::noticeWaitsForTheBoxWhoseLineFailed() {
+    Globals g;
+    g.LogEnabled = 1;
+    FakeClock clock;
+    FakeLineFile file;
+    FakeDialogs dialogs;
+    FakeEventPump pump;
+    EventLog log(g, clock, file, dialogs, pump, "/opt/dervix");
+    file.failure = "Permission denied";
+    std::size_t boxesWhileOpen = 99;
+    dialogs.answers.push_back([&](const ShownBox&) {
+        pump.runPosted();  // what the box's event loop serves meanwhile
+        boxesWhileOpen = dialogs.boxes.size();
+        return MsgBox::ResultRetry;
+    });
+    int answer = 0;
+    CapturedStderr([&] { answer = log.LoggedMsgBox("Dervantix is not responding!", MsgBox::RetryCancel, "Dervix"); });
+    QCOMPARE(answer, MsgBox::ResultRetry);
+    QCOMPARE(boxesWhileOpen, std::size_t(1));
+    QCOMPARE(int(pump.posted.size()), 1);
+    pump.runPosted();
+    QCOMPARE(int(dialogs.boxes.size()), 2);
+    QVERIFY(QString::fromStdString(dialogs.boxes[1].prompt).contains("cannot be written"));
 }
 
 void TestEventLog::failureOfRealFile_data() {

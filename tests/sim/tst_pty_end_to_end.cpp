@@ -2,6 +2,7 @@
 // timer, the simulated module on a real pseudo-terminal.
 #include <QtTest>
 #include <chrono>
+#include <utility>
 
 #include "shell/Numbers.h"
 #include "support/PtyRig.h"
@@ -182,6 +183,39 @@ private slots:
         QCOMPARE(rig.w->g.LinkState, kReady);
         QVERIFY(!rig.timer.isActive());
         QCOMPARE(rig.count("G1S"), 1);
+    }
+
+    // The line lost while STOP waits for its reply: the re-send cannot
+    // leave. One box says so, and the operator can press Stop again.
+    void lineLostWhileStopIsOutstanding() {
+        PtyRig rig;
+        QVERIFY(rig.startModule());
+        rig.w->Form_Load();
+        QTRY_VERIFY(rig.count(SplitFrame(rig)) == 1 && !rig.timer.isActive());
+        rig.w->cmdStart.click();
+        QTRY_COMPARE(rig.w->cmdStart.caption(), std::string("&Stop"));
+
+        rig.sim.withModule([](dervix::sim::ModuleSimulator& m) { m.setSilent(true); });
+        // Pulled the moment the module has the STOP frame, long before its
+        // response time runs out.
+        bool pulled = false;
+        QObject::connect(rig.sim.simulator(), &dervix::sim::PtySimulator::frameReceived, &rig.receiver,
+                         [&rig, &pulled](const QByteArray& frame, qint64) {
+                             if (frame != "G1D" || std::exchange(pulled, true)) return;
+                             rig.sim.hangUp();
+                         });
+        rig.w->cmdStart.click();
+        QVERIFY(!rig.w->cmdStart.enabled());
+        QTRY_VERIFY(!rig.dialogs.boxes.empty());
+        QCOMPARE(rig.dialogs.boxes[0].prompt, kSendFailure);
+        QVERIFY(!rig.serial.isOpen());
+        QVERIFY(rig.w->cmdStart.enabled());
+        QCOMPARE(rig.w->cmdStart.caption(), std::string("&Stop"));
+        QVERIFY(!rig.timer.isActive());
+        QCOMPARE(int(rig.w->g.RetryCount), 0);
+        QTest::qWait(400);  // past the STOP frame's response time
+        QCOMPARE(rig.dialogs.boxes.size(), std::size_t(1));
+        QCOMPARE(rig.count("G1D"), 1);
     }
 
     // The adapter pulled out while the valve runs.
