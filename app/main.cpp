@@ -20,6 +20,7 @@
 #include "platform/posix/SystemClock.h"
 #include "platform/qt/LinkServer.h"
 #include "platform/qt/QtDesktop.h"
+#include "platform/qt/QtSerialDevices.h"
 #include "platform/qt/QtSerialPort.h"
 #include "platform/qt/QtTimer.h"
 #include "shell/FrmDervix.h"
@@ -124,9 +125,10 @@ int main(int argc, char** argv) {
     dervix::QtScreen screen;
     dervix::QtMenuBadge badge;
     dervix::QtProcess process;
+    dervix::QtSerialDevices devices;
     process.setLastWork([&serial] { serial.close(); });
     dervix::Platform platform{profile,  logFile, dialogs, serial, timer,
-                              clock,    pump,    screen,  badge,  process,
+                              clock,    pump,    screen,  badge,  process, devices,
                               QCoreApplication::applicationDirPath().toStdString(),
                               {DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH}};
     dervix::FrmDervix frm(platform);
