@@ -100,7 +100,7 @@ private slots:
         rig.serial.close();
         if (!presentAtLoss) rig.devices.unplug(kAdapter.path);
         rig.serial.raise(Dcb);
-        QCOMPARE(rig.devices.watchedPaths.back(), kById);
+        QCOMPARE(rig.devices.watchedPaths, std::vector<std::string>{kById});
         if (presentAtLoss) {
             // Not yet gone is not back: nothing is opened.
             rig.devices.notify();
