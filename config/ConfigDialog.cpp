@@ -96,8 +96,8 @@ void ConfigDialog::refreshDevices() {
     fillDevices();
 }
 
-// The devices present, and the one behind the chosen port chosen; that one
-// is listed even when it is not there, so the operator sees it is missing.
+// The devices present, with the one behind the chosen port selected; that
+// one is listed even when it is not there, so the operator sees it missing.
 void ConfigDialog::fillDevices() {
     fillingDevices_ = true;
     cboDevice.clear();

@@ -27,7 +27,6 @@ public:
     // watch for the same path to come back and reopen it as the
     // configuration dialog does.
     void lineLost();
-    bool watchingForDevice() const { return lostWatch_ != nullptr; }
 
     // Handlers.
     void txtDVXScmd_Change();        // the command transmitter

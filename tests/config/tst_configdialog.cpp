@@ -388,8 +388,6 @@ void TestConfigDialog::deviceListAndWhatOkStores_data() {
                                                       << "";
     QTest::newRow("mapped device absent") << "Com1=/dev/ttyUSB3" << QStringList{"S0"} << "" << -1
                                           << QStringList{"ttyS0", "/dev/ttyUSB3 (not present)"} << 1 << "";
-    QTest::newRow("dangling by-id link") << "Com1=" + byId << QStringList{"S0"} << "" << -1
-                                         << QStringList{"ttyS0", byId + " (not present)"} << 1 << "";
     QTest::newRow("standard port absent") << "" << QStringList{"U0"} << "" << -1
                                           << QStringList{u0, "/dev/ttyS0 (not present)"} << 1 << "";
     QTest::newRow("chosen adapter stored by its by-id path")
