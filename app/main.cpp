@@ -23,6 +23,7 @@
 #include "platform/qt/EndSignals.h"
 #include "platform/qt/LinkServer.h"
 #include "platform/qt/QtDesktop.h"
+#include "platform/qt/QtSerialDevices.h"
 #include "platform/qt/QtSerialPort.h"
 #include "platform/qt/QtTimer.h"
 #include "shell/FrmDervix.h"
@@ -117,9 +118,10 @@ int main(int argc, char** argv) {
     dervix::QtScreen screen;
     dervix::QtMenuBadge badge;
     dervix::QtProcess process;
+    dervix::QtSerialDevices devices;
     process.setLastWork([&serial] { serial.close(); });
     dervix::Platform platform{profile,  logFile, dialogs, serial, timer,
-                              clock,    pump,    screen,  badge,  process,
+                              clock,    pump,    screen,  badge,  process, devices,
                               programFolder,
                               {DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH},
                               logPlace.path};

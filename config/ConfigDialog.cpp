@@ -8,13 +8,25 @@
 namespace dervix {
 
 namespace {
+
 const std::string kLineSettings = "19200,N,8,1";
+
+// How a person tells the devices apart: the node's name and what the device
+// says of itself, parted by em dashes (UTF-8, as the device list shows it):
+// ttyUSB0, FT232R USB UART, FTDI, A50285BI.
+std::string EntryText(const SerialDeviceInfo& device) {
+    std::string text = device.path.rfind("/dev/", 0) == 0 ? device.path.substr(5) : device.path;
+    if (!device.description.empty()) text += " \xE2\x80\x94 " + device.description;
+    return text;
+}
+
 }  // namespace
 
 ConfigDialog::ConfigDialog(FrmDervix& w) : w_(w) {
     cmdOK.setClickHandler([this] { cmdOK_Click(); });
     cmdCancel.setClickHandler([this] { cmdCancel_Click(); });
     cboPort.setChangeHandler([this] { cboPort_Change(); });
+    cboDevice.setChangeHandler([this] { cboDevice_Change(); });
 }
 
 const std::string& ConfigDialog::deviceOf(int index) const {
@@ -27,8 +39,12 @@ void ConfigDialog::showModal() {
     // here asks for it again): the operator is in the dialog already.
     if (visible_) return;
     if (!loaded_) Form_Load();
+    refreshDevices();
+    // The list follows plugging while the operator looks at it.
+    watch_ = w_.platform.devices.watch({}, [this] { refreshDevices(); });
     visible_ = true;
     view_.show(*this);
+    watch_.reset();
     // Still visible: the frame was closed without OK or Cancel.
     if (visible_) unload();
 }
@@ -41,7 +57,10 @@ void ConfigDialog::Form_Load() {
     Globals& g = w_.g;
     w_.settings.CheckSettings(g);  // only the values are wanted here
 
-    for (int n = 1; n <= kPorts; ++n) devices_[n - 1] = DeviceLink::PortDevice(w_.settings, n);
+    for (int n = 1; n <= kPorts; ++n) {
+        devices_[n - 1] = DeviceLink::PortDevice(w_.settings, n);
+        deviceChosen_[n - 1] = false;
+    }
     cboPort.clear();
     for (int n = 1; n <= kPorts; ++n) cboPort.addItem("Com" + std::to_string(n));
     if (g.PortNumber.empty()) {
@@ -73,7 +92,61 @@ std::string ConfigDialog::deviceNote(int index) const {
     return "Device: " + devices_[index];
 }
 
-void ConfigDialog::cboPort_Change() { lblDevice.setCaption(deviceNote(cboPort.listIndex())); }
+void ConfigDialog::cboPort_Change() {
+    lblDevice.setCaption(deviceNote(cboPort.listIndex()));
+    fillDevices();
+}
+
+void ConfigDialog::refreshDevices() {
+    present_ = w_.platform.devices.present();
+    fillDevices();
+}
+
+// The devices present, with the one behind the chosen port selected; that
+// one is listed even when it is not there, so the operator sees it missing.
+void ConfigDialog::fillDevices() {
+    fillingDevices_ = true;
+    cboDevice.clear();
+    entryDevices_.clear();
+    const int port = cboPort.listIndex();
+    int chosen = -1;
+    if (port >= 0 && port < kPorts) {
+        const std::string& mapped = devices_[port];
+        const std::string node = w_.platform.devices.resolve(mapped);
+        for (const SerialDeviceInfo& device : present_) {
+            // The stable name where there is one: it survives another socket.
+            entryDevices_.push_back(device.byIdPath.empty() ? device.path : device.byIdPath);
+            cboDevice.addItem(EntryText(device));
+            if (mapped == device.path || mapped == device.byIdPath || (!node.empty() && node == device.path))
+                chosen = static_cast<int>(entryDevices_.size()) - 1;
+        }
+        if (chosen < 0 && !mapped.empty()) {
+            entryDevices_.push_back(mapped);
+            cboDevice.addItem(node.empty() ? mapped + " (not present)" : mapped);
+            chosen = static_cast<int>(entryDevices_.size()) - 1;
+        }
+    }
+    cboDevice.setListIndex(chosen);
+    fillingDevices_ = false;
+}
+
+void ConfigDialog::cboDevice_Change() {
+    if (fillingDevices_) return;
+    const int port = cboPort.listIndex();
+    const int entry = cboDevice.listIndex();
+    if (port < 0 || port >= kPorts || entry < 0 || entry >= static_cast<int>(entryDevices_.size())) return;
+    devices_[port] = entryDevices_[static_cast<std::size_t>(entry)];
+    deviceChosen_[port] = true;
+    lblDevice.setCaption(deviceNote(port));
+}
+
+// Only a device the operator chose goes to the profile: a mapping edited by
+// hand stays as it was written.
+bool ConfigDialog::storeDeviceChoice() {
+    const int port = cboPort.listIndex();
+    if (port < 0 || port >= kPorts || !deviceChosen_[port]) return true;
+    return w_.settings.WriteIniValue("Ports", "Com" + std::to_string(port + 1), devices_[port]);
+}
 
 bool ConfigDialog::storeChoices() {
     Settings& settings = w_.settings;
@@ -90,12 +163,14 @@ bool ConfigDialog::storeChoices() {
 
 void ConfigDialog::cmdOK_Click() {
     if (!visible_) return;
+    const bool deviceStored = storeDeviceChoice();
     SerialPort& port = w_.platform.serial;
     if (port.isOpen()) port.close();
 
     // A value that did not reach the profile would otherwise be read back
     // as the old one and the operator's choice silently lost.
-    std::string message = storeChoices() ? std::string() : "The settings could not be written to the profile.";
+    const bool stored = storeChoices() && deviceStored;
+    std::string message = stored ? std::string() : "The settings could not be written to the profile.";
     if (message.empty()) message = w_.settings.CheckSettings(w_.g);
     if (!message.empty()) {
         w_.log.LoggedMsgBox("Problem reading serial port settings from WIN.INI:\r" + message, MsgBox::Critical,

@@ -1,12 +1,15 @@
 #pragma once
-// The port and module configuration dialog: which serial port, which module
-// address. OK stores them, reopens the port and asks the module for CHECK.
+// The port and module configuration dialog: which serial port, which device
+// it stands for, which module address. OK stores them, reopens the port and
+// asks the module for CHECK.
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "config/ComboList.h"
 #include "platform/Dialogs.h"
+#include "platform/SerialDevices.h"
 #include "shell/Controls.h"
 
 namespace dervix {
@@ -37,16 +40,16 @@ public:
     bool loaded() const { return loaded_; }
     bool visible() const { return visible_; }
 
-    // The device a port number maps to: the profile's [Ports] ComN, else the
-    // N-th standard serial device; empty when there is none.
-    // The device behind each entry of cboPort, for the operator to see.
+    // The device behind each entry of cboPort: the profile's [Ports] ComN,
+    // else the N-th standard serial device, until the operator chooses one.
     const std::string& deviceOf(int index) const;
     // What the operator is told about the device behind an entry.
     std::string deviceNote(int index) const;
 
     Label Label1{"PC COM Port:"};
     ComboList cboPort;
-    Label lblDevice;  // the device behind the chosen port
+    Label lblDevice;     // the device behind the chosen port
+    ComboList cboDevice;  // the serial devices present, to put behind it
     Label Label2{"Module Address:"};
     ComboList cboASaddr;
     Button cmdOK{"OK"};
@@ -61,6 +64,10 @@ private:
     void cmdOK_Click();
     void cmdCancel_Click() { unload(); }
     void cboPort_Change();
+    void cboDevice_Change();
+    void refreshDevices();
+    void fillDevices();
+    bool storeDeviceChoice();
     bool storeChoices();
     void endDisplay();
     void unload();
@@ -72,6 +79,11 @@ private:
     // entry for them; empty otherwise.
     std::string keptPort_;
     std::string keptAddress_;
+    bool deviceChosen_[kPorts] = {};
+    std::vector<SerialDeviceInfo> present_;
+    std::vector<std::string> entryDevices_;  // what each entry of cboDevice stores
+    bool fillingDevices_ = false;
+    std::unique_ptr<SerialDevices::Watch> watch_;
     bool loaded_ = false;
     bool visible_ = false;
 };

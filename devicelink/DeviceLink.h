@@ -3,7 +3,10 @@
 // transmitter on the request slot, the receive path and response timer, the
 // response interpreter on the response slot, and the Start/Stop button.
 #include <cstddef>
+#include <memory>
 #include <string>
+
+#include "platform/SerialDevices.h"
 
 namespace dervix {
 
@@ -15,9 +18,15 @@ public:
     explicit DeviceLink(FrmDervix& w);
     void wire();  // connects slots, timer, serial notifications and buttons
 
-    // Port setup.
+    // Port setup. OpenPort also ends any watching for a lost device: the
+    // caller has decided which device the port stands for.
     std::string OpenPort();
     void SetupSerialCommunications();
+
+    // The port's device went away while open (the port is closed already):
+    // watch for the same path to come back and reopen it as the
+    // configuration dialog does.
+    void lineLost();
 
     // Handlers.
     void txtDVXScmd_Change();        // the command transmitter
@@ -43,9 +52,17 @@ private:
     void applyReply(const std::string& reply);
     void accountRun();
     void sendFailed(const std::string& description);
+    std::string openPort();
+    void reportOpenFailure(const std::string& failure);
+    void lookForDevice();
 
     FrmDervix& w_;
     unsigned sendFailures_ = 0;
+
+    std::string device_;  // what the port was last opened on
+    std::unique_ptr<SerialDevices::Watch> lostWatch_;
+    bool deviceSeenAbsent_ = false;
+    bool reopenFailureShown_ = false;
 };
 
 }  // namespace dervix

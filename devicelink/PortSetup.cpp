@@ -53,6 +53,15 @@ SerialPort::Result PortNumberValue(const std::string& text, int& number) {
 
 }  // namespace
 
+void DeviceLink::reportOpenFailure(const std::string& failure) {
+    w_.log.LoggedMsgBox(
+        "Error: Serial port configuration\r\r" + failure +
+            "\r\rThere is a problem with your serial port configuration. Try re-booting your computer and "
+            "try again.\rIf that does not work, type removing the serial port from your hardware "
+            "configuration and then\rre-installing the port.",
+        MsgBox::Critical, kSection);
+}
+
 std::string DeviceLink::PortDevice(Settings& settings, int portNumber) {
     std::string device = settings.GetIniValue("Ports", "Com" + std::to_string(portNumber));
     if (device.empty() && portNumber >= 1) device = "/dev/ttyS" + std::to_string(portNumber - 1);
@@ -60,6 +69,12 @@ std::string DeviceLink::PortDevice(Settings& settings, int portNumber) {
 }
 
 std::string DeviceLink::OpenPort() {
+    lostWatch_.reset();
+    device_.clear();
+    return openPort();
+}
+
+std::string DeviceLink::openPort() {
     Globals& g = w_.g;
     std::string message = w_.settings.CheckSettings(g);
     if (!message.empty()) return message;
@@ -82,6 +97,7 @@ std::string DeviceLink::OpenPort() {
     if (auto e = port.setDtr(true)) return failure(*e);
     if (auto e = port.setBufferSizes(128, 128)) return failure(*e);
     if (auto e = port.open()) return failure(*e);
+    device_ = device;
 
     w_.settings.WriteIniValue(kSection, "ErrorStatus", "");
     return {};
@@ -98,12 +114,7 @@ void DeviceLink::SetupSerialCommunications() {
     }
     std::string failure = OpenPort();
     if (!failure.empty()) {
-        w_.log.LoggedMsgBox(
-            "Error: Serial port configuration\r\r" + failure +
-                "\r\rThere is a problem with your serial port configuration. Try re-booting your computer and "
-                "try again.\rIf that does not work, type removing the serial port from your hardware "
-                "configuration and then\rre-installing the port.",
-            MsgBox::Critical, kSection);
+        reportOpenFailure(failure);
         w_.endProgram();
     }
     w_.txtDVXScmd.setText("CHECK");

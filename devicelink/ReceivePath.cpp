@@ -53,6 +53,9 @@ void DeviceLink::MSComm_OnComm(int code) {
     }
     w_.log.WriteLog("Receive - RSP=[" + w_.DervixResp.text() + "] ERR=[" + errorText + "] EVN=[" + eventText + "]");
     if (eventText.empty() && !errorText.empty()) {
+        // The device went away and the port is closed: watched for before
+        // the boxes that follow, which must not hold back its reopening.
+        if (!w_.platform.serial.isOpen()) lineLost();
         w_.platform.dialogs.beep();
         w_.DervixResp.setText("NO RESPONSE");
     }

@@ -10,6 +10,7 @@
 #include "maintenance/Kelm.h"
 #include "platform/Dialogs.h"
 #include "platform/ProfileStore.h"
+#include "platform/SerialDevices.h"
 #include "platform/SerialPort.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
@@ -38,6 +39,7 @@ struct Platform {
     Screen& screen;
     MenuBadge& badge;
     Process& process;
+    SerialDevices& devices;
     std::string programFolder;
     Version version;
     // The event log file; empty means Dervix.txt in programFolder.

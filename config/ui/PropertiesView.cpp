@@ -50,6 +50,8 @@ PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(p
     label1->setObjectName("Label1");
     cboPort_ = new QComboBox(this);
     cboPort_->setObjectName("cboPort");
+    cboDevice_ = new QComboBox(this);
+    cboDevice_->setObjectName("cboDevice");
     auto* device = new QLabel(this);
     device->setObjectName("lblDevice");
     auto* label2 = new QLabel(this);
@@ -69,10 +71,11 @@ PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(p
     auto* fields = new QGridLayout;
     fields->addWidget(label1, 0, 0);
     fields->addWidget(cboPort_, 0, 1);
-    fields->addWidget(device, 1, 1);
-    fields->addWidget(label2, 2, 0);
-    fields->addWidget(address, 2, 1);
-    fields->setRowStretch(3, 1);
+    fields->addWidget(cboDevice_, 1, 1);
+    fields->addWidget(device, 2, 1);
+    fields->addWidget(label2, 3, 0);
+    fields->addWidget(address, 3, 1);
+    fields->setRowStretch(4, 1);
     auto* top = new QHBoxLayout;
     top->addWidget(picture);
     top->addSpacing(8);
@@ -92,9 +95,12 @@ PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(p
     bind_.button(ok, d_.cmdOK);
     bind_.button(cancel, d_.cmdCancel);
     bindList(cboPort_, d_.cboPort);
+    // What devices say of themselves is UTF-8.
+    bindList(cboDevice_, d_.cboDevice, true);
     bindList(address, d_.cboASaddr);
     showTooltips();
-    setTabOrder(cboPort_, address);
+    setTabOrder(cboPort_, cboDevice_);
+    setTabOrder(cboDevice_, address);
     setTabOrder(address, ok);
     setTabOrder(ok, cancel);
 
@@ -104,15 +110,23 @@ PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(p
     move(TwipsToPixels(d_.left, dpiX), TwipsToPixels(d_.top, dpiY));
 }
 
-void PropertiesView::bindList(QComboBox* view, ComboList& list) {
-    bind_.watch(list, [this, view, &list] {
+void PropertiesView::bindList(QComboBox* view, ComboList& list, bool utf8) {
+    bind_.watch(list, [this, view, &list, utf8] {
         const QSignalBlocker quiet(view);
-        if (view->count() != static_cast<int>(list.items().size())) {
+        QStringList items;
+        for (const std::string& item : list.items())
+            items << (utf8 ? QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())) : ToQ(item));
+        // Compared whole: a device list keeps its length when one adapter
+        // takes another's place.
+        bool same = view->count() == items.size();
+        for (int i = 0; same && i < view->count(); ++i) same = view->itemText(i) == items[i];
+        if (!same) {
             view->clear();
-            for (const std::string& item : list.items()) view->addItem(ToQ(item));
-            if (view == cboPort_) showTooltips();
+            view->addItems(items);
         }
         view->setCurrentIndex(list.listIndex());
+        // The port's note follows the device chosen for it.
+        if ((view == cboPort_ && !same) || view == cboDevice_) showTooltips();
     });
     connect(view, &QComboBox::currentIndexChanged, this, [&list](int index) { list.setListIndex(index); });
 }

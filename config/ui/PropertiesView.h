@@ -25,11 +25,12 @@ public:
     void reject() override;
 
 private:
-    void bindList(QComboBox* view, ComboList& list);
+    void bindList(QComboBox* view, ComboList& list, bool utf8 = false);
     void showTooltips();
 
     ConfigDialog& d_;
     QComboBox* cboPort_ = nullptr;
+    QComboBox* cboDevice_ = nullptr;
     WidgetBinding bind_;
 };
 

@@ -22,7 +22,7 @@ QStringList Items(QComboBox* box, int role = Qt::DisplayRole) {
 
 struct Seen {
     QString title, label1, label2, device, port, address, okText, cancelText;
-    QStringList ports, tips, addresses;
+    QStringList ports, tips, addresses, devices;
     bool okDefault = false;
     QPoint pos;
     int dpiX = 0, dpiY = 0;
@@ -41,6 +41,7 @@ Seen Look(QWidget* dialog) {
     s.ports = Items(port);
     s.tips = Items(port, Qt::ToolTipRole);
     s.addresses = Items(address);
+    s.devices = Items(dialog->findChild<QComboBox*>("cboDevice"));
     auto* ok = dialog->findChild<QPushButton*>("cmdOK");
     s.okText = ok->text();
     s.okDefault = ok->isDefault();
@@ -61,6 +62,7 @@ private slots:
     void keyboardChoiceAndEnterStore();
     void escapeLeavesEverythingAsItWas();
     void reopenedAfterAFailedPortShowsTheLastChoices();
+    void oneAdapterInAnothersPlaceIsShown();
 };
 
 void TestPropertiesView::showsTheChoicesAndTheirDevices() {
@@ -87,6 +89,7 @@ void TestPropertiesView::showsTheChoicesAndTheirDevices() {
     QCOMPARE(seen.port, QString("Com2"));
     QCOMPARE(seen.address, QString("A"));
     QCOMPARE(seen.device, QString("Device: /dev/ttyUSB0"));
+    QCOMPARE(seen.devices, QStringList{"/dev/ttyUSB0 (not present)"});
     QCOMPARE(seen.okText, QString("OK"));
     QCOMPARE(seen.cancelText, QString("Cancel"));
     QVERIFY(seen.okDefault);
@@ -165,6 +168,34 @@ void TestPropertiesView::reopenedAfterAFailedPortShowsTheLastChoices() {
     QCOMPARE(rig.lastFrame(), std::string("GC%\r\n"));
     // Each opening's window is gone once it has been closed.
     QCOMPARE(QApplication::topLevelWidgets().size(), 0);
+}
+
+// Pulled out and another plugged in while the dialog is open: the list keeps
+// its length, and must still show the new adapter, and choosing it by mouse
+// stores its stable name.
+void TestPropertiesView::oneAdapterInAnothersPlaceIsShown() {
+    Rig rig;
+    rig.configure();
+    rig.devices.plug({"/dev/ttyS0", "", ""});
+    rig.devices.plug({"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_A50285BI", "FT232R USB UART"});
+    InstallPropertiesView(*rig.w, nullptr);
+    QStringList before, after;
+    QString note;
+    WhenModal([&](QWidget* dialog) {
+        auto* devices = dialog->findChild<QComboBox*>("cboDevice");
+        before = Items(devices);
+        rig.devices.unplug("/dev/ttyUSB0");
+        rig.devices.plug({"/dev/ttyUSB1", "/dev/serial/by-id/usb-Prolific_77", "USB-Serial \u00b5C \u2014 Prolific"});
+        after = Items(devices);
+        devices->setCurrentIndex(1);
+        note = dialog->findChild<QLabel*>("lblDevice")->text();
+        dialog->findChild<QPushButton*>("cmdOK")->click();
+    });
+    rig.w->mnuCfg_Click();
+    QCOMPARE(before, (QStringList{"ttyS0", QString::fromUtf8("ttyUSB0 \u2014 FT232R USB UART")}));
+    QCOMPARE(after, (QStringList{"ttyS0", QString::fromUtf8("ttyUSB1 \u2014 USB-Serial \u00b5C \u2014 Prolific")}));
+    QCOMPARE(note, QString("Device: /dev/serial/by-id/usb-Prolific_77"));
+    QCOMPARE(rig.profile.read("Ports", "Com1").value_or(""), std::string("/dev/serial/by-id/usb-Prolific_77"));
 }
 
 QTEST_MAIN(TestPropertiesView)

@@ -1,5 +1,6 @@
 // The line lost while a request is outstanding: the re-send cannot leave,
-// and nobody may be left waiting for a reply to it.
+// and nobody may be left waiting for a reply to it. The device coming back:
+// the port reopened and the module asked for CHECK.
 #include <QtTest>
 
 #include "support/Rig.h"
@@ -11,6 +12,14 @@ using dervix::test::Rig;
 
 namespace {
 const std::string kSendFailureHead = "Error occurred while sending a command to the Corvane Dervantix\r";
+const std::string kById = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+const dervix::SerialDeviceInfo kAdapter{"/dev/ttyUSB0", kById, "FT232R USB UART"};
+
+int LogLines(const Rig& rig, const std::string& text) {
+    int n = 0;
+    for (const std::string& line : rig.logFile.lines) n += line.find(text) != std::string::npos;
+    return n;
+}
 }
 
 class TstLinkAfterLineLoss : public QObject {
@@ -57,6 +66,104 @@ private slots:
         QVERIFY(!rig.timer.isActive());
         QVERIFY(rig.w->cmdStart.enabled());
         QCOMPARE(rig.w->cmdStart.caption(), std::string(request == "STOP" ? "&Stop" : "&Start"));
+    }
+
+    void reopenWhenTheDeviceComesBack_data() {
+        QTest::addColumn<bool>("presentAtLoss");  // the node goes only after the line error
+        QTest::addColumn<bool>("busyOnReturn");   // the first open after the return fails
+        QTest::addColumn<bool>("whileBoxOpen");   // back while the loss's box is on screen
+        QTest::newRow("gone at once") << false << false << false;
+        QTest::newRow("gone after the line error") << true << false << false;
+        QTest::newRow("back while the box is open") << false << false << true;
+        QTest::newRow("busy when back") << false << true << false;
+    }
+    void reopenWhenTheDeviceComesBack() {
+        QFETCH(bool, presentAtLoss);
+        QFETCH(bool, busyOnReturn);
+        QFETCH(bool, whileBoxOpen);
+        Rig rig;
+        rig.profile.content = "[Ports]\nCom1=" + kById + "\n[Dervix]\nLogging=1\n";
+        rig.devices.plug(kAdapter);
+        rig.startAndAnswerCheck();
+        QCOMPARE(rig.serial.device, kById);
+        const std::size_t before = rig.serial.frames.size();
+        auto replug = [&] {
+            if (busyOnReturn) rig.serial.failOpen = dervix::SerialError{8102, "Permission denied"};
+            rig.devices.plug(kAdapter);
+        };
+        if (whileBoxOpen)
+            rig.dialogs.answers.push_back([&](const dervix::test::ShownBox&) {
+                replug();
+                rig.serial.deliver("G1\r\n");
+                return dervix::MsgBox::ResultOk;
+            });
+
+        rig.serial.close();
+        if (!presentAtLoss) rig.devices.unplug(kAdapter.path);
+        rig.serial.raise(Dcb);
+        QCOMPARE(rig.devices.watchedPaths, std::vector<std::string>{kById});
+        if (presentAtLoss) {
+            // Not yet gone is not back: nothing is opened.
+            rig.devices.notify();
+            QVERIFY(!rig.serial.opened);
+            rig.devices.unplug(kAdapter.path);
+        }
+        if (!whileBoxOpen) {
+            QCOMPARE(rig.devices.liveWatches, 1);
+            replug();
+            if (busyOnReturn) {
+                QVERIFY(!rig.serial.opened);
+                QCOMPARE(rig.dialogs.boxes.size(), std::size_t(2));
+                const std::string report =
+                    "Error: Serial port configuration\r\r8102 Permission denied(COM1,19200,N,8,1)\r\r";
+                QCOMPARE(rig.dialogs.boxes[1].prompt.substr(0, report.size()), report);
+                rig.devices.notify();  // said once, tried again
+                QCOMPARE(rig.dialogs.boxes.size(), std::size_t(2));
+                rig.serial.failOpen.reset();
+                rig.devices.notify();
+            }
+            QCOMPARE(rig.lastFrame(), std::string("G1%\r\n"));
+            rig.serial.deliver("G1\r\n");
+        }
+
+        const std::vector<std::string> sent(rig.serial.frames.begin() + static_cast<long>(before),
+                                            rig.serial.frames.end());
+        QCOMPARE(sent, (std::vector<std::string>{"G1%\r\n", "G1F19\r\n"}));
+        QVERIFY(rig.serial.opened);
+        QCOMPARE(rig.w->g.LinkState, kReady);
+        QCOMPARE(rig.devices.liveWatches, 0);
+        QCOMPARE(rig.dialogs.boxes[0].prompt.substr(0, kSendFailureHead.size()), kSendFailureHead);
+        QCOMPARE(rig.dialogs.boxes.size(), std::size_t(busyOnReturn ? 2 : 1));
+        QCOMPARE(LogLines(rig, "Port lost - waiting for " + kById + " to come back"), 1);
+        QCOMPARE(LogLines(rig, "Port reopened - " + kById + " (/dev/ttyUSB0)"), 1);
+        QCOMPARE(LogLines(rig, "Port "), 2);
+    }
+
+    // No watching where nothing can come back, or once the port is open again.
+    void noWatching_data() {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<bool>("openedByHand");
+        QTest::newRow("pseudo-terminal") << "/dev/pts/3" << false;
+        QTest::newRow("opened again meanwhile") << QString::fromStdString(kById) << true;
+    }
+    void noWatching() {
+        QFETCH(QString, device);
+        QFETCH(bool, openedByHand);
+        Rig rig;
+        rig.profile.content = "[Ports]\nCom1=" + device.toStdString() + "\n";
+        rig.devices.plug(kAdapter);
+        rig.startAndAnswerCheck();
+        rig.serial.close();
+        rig.devices.unplug(kAdapter.path);
+        rig.serial.raise(Dcb);
+        if (openedByHand) {
+            QCOMPARE(rig.devices.liveWatches, 1);
+            QCOMPARE(rig.w->link.OpenPort(), std::string());  // as the configuration dialog does
+        }
+        QCOMPARE(rig.devices.liveWatches, 0);
+        const std::size_t frames = rig.serial.frames.size();
+        rig.devices.plug(kAdapter);
+        QCOMPARE(rig.serial.frames.size(), frames);
     }
 
     // An operator's request on a closed port: the same, and the button that

@@ -32,7 +32,8 @@ struct BadgeRig {
     Rig fakes;
     QtMenuBadge badge;
     Platform platform{fakes.profile, fakes.logFile, fakes.dialogs, fakes.serial, fakes.timer, fakes.clock,
-                      fakes.pump,    fakes.screen,  badge,         fakes.process, "/opt/dervix", Version{1, 0, 0}};
+                      fakes.pump,    fakes.screen,  badge,         fakes.process, fakes.devices,
+                      "/opt/dervix", Version{1, 0, 0}};
     FrmDervix w{platform};
 };
 

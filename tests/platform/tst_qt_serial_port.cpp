@@ -1,7 +1,9 @@
 // The Qt serial and timer adapters against the simulated module on a real
 // pseudo-terminal.
+#include <QTemporaryDir>
 #include <QtTest>
 
+#include "platform/qt/QtSerialDevices.h"
 #include "platform/qt/QtSerialPort.h"
 #include "platform/qt/QtTimer.h"
 #include "simulator/qt/InProcessSimulator.h"
@@ -223,6 +225,36 @@ private slots:
         QVERIFY(!port.write("G1S\r\n"));
         QTRY_COMPARE(received, std::string("G1READY\r\n"));
         QCOMPARE(log_.frames, QStringList{"G1S"});
+    }
+
+    // What the reopening and the dialog's "not present" rest on: only a path
+    // that reaches a device node now counts.
+    void resolveReachesOnlyDevices_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("reaches");
+        QTest::newRow("the terminal") << "terminal" << true;
+        QTest::newRow("a link to it") << "link" << true;
+        QTest::newRow("a dangling link") << "dangling" << false;
+        QTest::newRow("a plain file") << "file" << false;
+        QTest::newRow("a folder") << "folder" << false;
+        QTest::newRow("nothing") << "absent" << false;
+    }
+    void resolveReachesOnlyDevices() {
+        QFETCH(QString, kind);
+        QFETCH(bool, reaches);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QString path = dir.filePath(kind);
+        if (kind == "terminal") path = path_;
+        if (kind == "link") QVERIFY(QFile::link(path_, path));
+        if (kind == "dangling") QVERIFY(QFile::link(dir.filePath("gone"), path));
+        if (kind == "file") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        if (kind == "folder") QVERIFY(QDir(dir.path()).mkdir(kind));
+        dervix::QtSerialDevices devices;
+        QCOMPARE(QString::fromStdString(devices.resolve(path.toStdString())), reaches ? path_ : QString());
     }
 
     void timerFiresOnceAndIsInactiveInItsHandler() {

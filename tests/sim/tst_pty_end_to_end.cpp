@@ -1,5 +1,7 @@
 // The device link as the program runs it: real serial port and response
 // timer, the simulated module on a real pseudo-terminal.
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <chrono>
 #include <utility>
@@ -19,6 +21,14 @@ const std::string kSendFailure =
     "Operation valid only when the port is open\r"
     "Either the serial port needs configuration or it is possible that the\r"
     "Corvane Dervantix needs to be power-cycled.";
+
+// Serves events until done() holds or the time is up; for waits inside a
+// box's answer, where QTRY cannot return.
+bool ServeUntil(const std::function<bool()>& done, int ms = 5000) {
+    QDeadlineTimer deadline(ms);
+    while (!done() && !deadline.hasExpired()) QTest::qWait(10);
+    return done();
+}
 
 // The frame of the split code the program restored at start-up.
 QByteArray SplitFrame(const PtyRig& rig) {
@@ -257,6 +267,67 @@ private slots:
         QCOMPARE(rig.w->link.OpenPort(), std::string());
         rig.w->txtDVXScmd.setText("CHECK");
         QTRY_COMPARE(rig.count(SplitFrame(rig)), 2);
+    }
+
+    // An adapter reached through its stable link (a link in a folder of the
+    // test's own stands in for /dev/serial/by-id): pulled, the link and the
+    // device go; plugged in again, both come back and the program carries on
+    // by itself, also while the box about the lost line is still open.
+    void replugThroughAStableLink_data() {
+        QTest::addColumn<bool>("whileBoxOpen");
+        QTest::newRow("box answered at once") << false;
+        QTest::newRow("back while the box is open") << true;
+    }
+    void replugThroughAStableLink() {
+        QFETCH(bool, whileBoxOpen);
+        QTemporaryDir byId;
+        QVERIFY(byId.isValid());
+        const QString link = byId.filePath("usb-Corvane_Dervantix_SIM0001-if00-port0");
+        PtyRig rig;
+        QVERIFY(rig.startModule(1, "1", true));
+        QVERIFY(QFile::link(rig.path, link));
+        rig.profile.write("Ports", "Com1", link.toStdString());
+        rig.w->Form_Load();
+        QTRY_VERIFY(rig.count(SplitFrame(rig)) == 1 && !rig.timer.isActive());
+
+        qint64 linkedNs = 0;
+        bool replugged = false;
+        auto replug = [&] {
+            const QString next = rig.sim.replug();
+            replugged = !next.isEmpty() && QFile::link(next, link);
+            linkedNs = dervix::sim::MonotonicNs();
+        };
+        bool splitInBox = false;
+        if (whileBoxOpen)
+            rig.dialogs.answers.push_back([&](const dervix::test::ShownBox&) {
+                replug();
+                splitInBox = ServeUntil([&] { return rig.count(SplitFrame(rig)) == 2; });
+                return dervix::MsgBox::ResultOk;
+            });
+
+        QVERIFY(QFile::remove(link));
+        rig.sim.hangUp();
+        QTRY_COMPARE(rig.dialogs.boxes.size(), std::size_t(1));
+        QCOMPARE(rig.dialogs.boxes[0].prompt, kSendFailure);
+        QCOMPARE(rig.logLines("Port lost - waiting for " + link.toStdString() + " to come back"), 1);
+        if (whileBoxOpen) {
+            QVERIFY(splitInBox);
+        } else {
+            QVERIFY(!rig.serial.isOpen());
+            replug();
+        }
+        QVERIFY(replugged);
+
+        QTRY_COMPARE_WITH_TIMEOUT(rig.count("G1%"), 2, 5000);
+        qint64 checkNs = 0;
+        for (const auto& f : rig.frames)
+            if (f.frame == "G1%") checkNs = f.firstByteNs;
+        QVERIFY2(checkNs - linkedNs < 2'000'000'000, qPrintable(QString::number((checkNs - linkedNs) / 1e6)));
+        // The module's "G" answer brings the split code, as at start-up.
+        QTRY_COMPARE(rig.count(SplitFrame(rig)), 2);
+        QVERIFY(rig.serial.isOpen());
+        QCOMPARE(rig.logLines("Port reopened - " + link.toStdString()), 1);
+        QCOMPARE(rig.dialogs.boxes.size(), std::size_t(1));
     }
 };
 

@@ -1,5 +1,6 @@
 #include "support/Fakes.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "shell/IniText.h"
@@ -123,6 +124,56 @@ void FakeEventPump::runPosted() {
 void FakeProcess::terminate() {
     ++terminations;
     throw ProgramEnded();
+}
+
+std::string FakeSerialDevices::resolve(const std::string& path) {
+    auto it = reach.find(path);
+    return it == reach.end() ? std::string() : it->second;
+}
+
+std::unique_ptr<SerialDevices::Watch> FakeSerialDevices::watch(const std::string& devicePath,
+                                                               std::function<void()> onChange) {
+    class Handle : public Watch {
+    public:
+        Handle(FakeSerialDevices& owner, int id) : owner_(owner), id_(id) { ++owner_.liveWatches; }
+        ~Handle() override {
+            --owner_.liveWatches;
+            std::erase_if(owner_.listeners_, [this](const Listener& l) { return l.id == id_; });
+        }
+
+    private:
+        FakeSerialDevices& owner_;
+        int id_;
+    };
+    watchedPaths.push_back(devicePath);
+    listeners_.push_back({nextId_, std::move(onChange)});
+    return std::make_unique<Handle>(*this, nextId_++);
+}
+
+void FakeSerialDevices::plug(const SerialDeviceInfo& device, std::vector<std::string> alsoReachedBy) {
+    devices.push_back(device);
+    reach[device.path] = device.path;
+    if (!device.byIdPath.empty()) reach[device.byIdPath] = device.path;
+    for (const std::string& path : alsoReachedBy) reach[path] = device.path;
+    notify();
+}
+
+void FakeSerialDevices::unplug(const std::string& path) {
+    std::erase_if(devices, [&path](const SerialDeviceInfo& d) { return d.path == path; });
+    std::erase_if(reach, [&path](const auto& entry) { return entry.second == path; });
+    notify();
+}
+
+void FakeSerialDevices::notify() {
+    // A listener may end its own or another's watch while it runs.
+    std::vector<int> ids;
+    for (const Listener& l : listeners_) ids.push_back(l.id);
+    for (int id : ids) {
+        auto it = std::find_if(listeners_.begin(), listeners_.end(), [id](const Listener& l) { return l.id == id; });
+        if (it == listeners_.end()) continue;
+        std::function<void()> onChange = it->onChange;
+        onChange();
+    }
 }
 
 }  // namespace dervix::test

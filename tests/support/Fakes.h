@@ -11,6 +11,7 @@
 
 #include "platform/Dialogs.h"
 #include "platform/ProfileStore.h"
+#include "platform/SerialDevices.h"
 #include "platform/SerialPort.h"
 #include "platform/System.h"
 #include "platform/Timer.h"
@@ -53,6 +54,33 @@ public:
     std::optional<SerialError> failOpen;
     std::optional<SerialError> failWrite;
     std::function<void(int)> handler;
+};
+
+// The computer's serial devices as a test sets them; plug() and unplug()
+// tell every live watch, as the event loop would.
+class FakeSerialDevices : public SerialDevices {
+public:
+    std::vector<SerialDeviceInfo> present() override { return devices; }
+    std::string resolve(const std::string& path) override;
+    std::unique_ptr<Watch> watch(const std::string& devicePath, std::function<void()> onChange) override;
+
+    // A device node appears (with the other paths that reach it) or goes.
+    void plug(const SerialDeviceInfo& device, std::vector<std::string> alsoReachedBy = {});
+    void unplug(const std::string& path);
+    void notify();
+
+    std::vector<SerialDeviceInfo> devices;
+    std::map<std::string, std::string> reach;  // path -> the node it reaches now
+    std::vector<std::string> watchedPaths;      // devicePath of each watch() call
+    int liveWatches = 0;
+
+private:
+    struct Listener {
+        int id;
+        std::function<void()> onChange;
+    };
+    std::vector<Listener> listeners_;
+    int nextId_ = 0;
 };
 
 class FakeTimer : public OneShotTimer {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/qt/QtSerialDevices.h"
 #include "platform/qt/QtSerialPort.h"
 #include "platform/qt/QtTimer.h"
 #include "shell/FrmDervix.h"
@@ -47,7 +48,8 @@ struct PtyRig {
     FakeScreen screen;
     FakeBadge badge;
     FakeProcess process;
-    Platform platform{profile, logFile, dialogs, serial, timer, clock, pump, screen, badge, process,
+    QtSerialDevices devices;
+    Platform platform{profile, logFile, dialogs, serial, timer, clock, pump, screen, badge, process, devices,
                       "/opt/dervix", Version{1, 0, 0}};
     std::unique_ptr<FrmDervix> w = std::make_unique<FrmDervix>(platform);
 

@@ -18,7 +18,8 @@ struct Rig {
     FakeScreen screen;
     FakeBadge badge;
     FakeProcess process;
-    Platform platform{profile, logFile, dialogs, serial, timer, clock, pump, screen, badge, process,
+    FakeSerialDevices devices;
+    Platform platform{profile, logFile, dialogs, serial, timer, clock, pump, screen, badge, process, devices,
                       "/opt/dervix", Version{1, 0, 0}};
     std::unique_ptr<FrmDervix> w = std::make_unique<FrmDervix>(platform);
 

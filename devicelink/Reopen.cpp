@@ -1,0 +1,56 @@
+// A device that went away while open (an adapter pulled out) is reopened
+// when the same path comes back, so the operator need not go through the
+// configuration dialog to carry on.
+#include "devicelink/DeviceLink.h"
+#include "shell/FrmDervix.h"
+
+namespace dervix {
+
+void DeviceLink::lineLost() {
+    if (lostWatch_ || device_.empty()) return;
+    // Pseudo-terminal numbers are handed to whichever terminal opens next:
+    // the same name coming back is never the same device.
+    if (device_.rfind("/dev/pts/", 0) == 0) {
+        w_.log.WriteLog("Port lost - " + device_);
+        return;
+    }
+    w_.log.WriteLog("Port lost - waiting for " + device_ + " to come back");
+    SerialDevices& devices = w_.platform.devices;
+    // Still there means not yet gone: what comes back must have been away,
+    // or a dying device would be opened again and again.
+    deviceSeenAbsent_ = devices.resolve(device_).empty();
+    reopenFailureShown_ = false;
+    lostWatch_ = devices.watch(device_, [this] { lookForDevice(); });
+}
+
+void DeviceLink::lookForDevice() {
+    if (!lostWatch_) return;
+    if (w_.platform.serial.isOpen()) {  // opened meanwhile by other means
+        lostWatch_.reset();
+        return;
+    }
+    const std::string node = w_.platform.devices.resolve(device_);
+    if (node.empty()) {
+        deviceSeenAbsent_ = true;
+        reopenFailureShown_ = false;  // a later return is a new one
+        return;
+    }
+    if (!deviceSeenAbsent_) return;
+
+    // As the configuration dialog's OK does: the stored settings, then CHECK.
+    const std::string device = device_;
+    const std::string failure = openPort();
+    if (!failure.empty()) {
+        // Busy or not yet ours (udev sets the owner just after the node
+        // appears): said once, and tried again at the next change or check.
+        if (reopenFailureShown_) return;
+        reopenFailureShown_ = true;
+        reportOpenFailure(failure);
+        return;
+    }
+    lostWatch_.reset();
+    w_.log.WriteLog("Port reopened - " + device + (node != device ? " (" + node + ")" : std::string()));
+    w_.txtDVXScmd.setText("CHECK");
+}
+
+}  // namespace dervix
