@@ -23,7 +23,18 @@ MainWindow::MainWindow(FrmDervix& w, QWidget* parent) : QMainWindow(parent), w_(
     scale_ = std::max(1.0, fontMetrics().height() / 13.0);
     buildMenu();
     buildControls();
+    // Start-up keeps the window on the screen by the size it will have once
+    // cut below the buttons; rounded up, so a window placed at the far edge
+    // ends there rather than a pixel beyond it.
+    w_.setSizeSource([this] {
+        const double tpp = TwipsPerPixel(this);
+        const QSize size = startupSize(FrmDervix::kCutHeight);
+        return Geometry{0, 0, static_cast<int>(std::ceil(size.width() * tpp)),
+                        static_cast<int>(std::ceil(size.height() * tpp))};
+    });
 }
+
+MainWindow::~MainWindow() { w_.setSizeSource(nullptr); }
 
 QRect MainWindow::Place(int left, int top, int width, int height) const {
     const double f = scale_ / TwipsPerPixel(this);
@@ -124,16 +135,19 @@ void MainWindow::layoutBelowGrid() {
     for (const auto& [widget, design] : belowGrid_) widget->setGeometry(design.translated(0, shift));
 }
 
-void MainWindow::applyStartupGeometry() {
+QSize MainWindow::startupSize(int heightTwips) {
     layoutBelowGrid();
-    const double tpp = TwipsPerPixel(this);
     const QRect start = cmdStart_->geometry();
     const int width = std::max({Place(0, 0, FrmDervix::kDesignWidth - 120, 0).width(), start.right() + 12,
                                 grid_->x() + grid_->sizeHint().width() + 12});
     // A little below the Start button, as the logic's height asks.
-    const int below = Place(0, 0, 0, w_.form.height - 2040 - 315 - 390).height();
-    const int height = menuBar()->sizeHint().height() + start.bottom() + std::max(below, 8);
-    setFixedSize(width, height);
+    const int below = Place(0, 0, 0, heightTwips - 2040 - 315 - 390).height();
+    return {width, menuBar()->sizeHint().height() + start.bottom() + std::max(below, 8)};
+}
+
+void MainWindow::applyStartupGeometry() {
+    const double tpp = TwipsPerPixel(this);
+    setFixedSize(startupSize(w_.form.height));
     move(static_cast<int>(std::lround(w_.form.left / tpp)), static_cast<int>(std::lround(w_.form.top / tpp)));
 }
 

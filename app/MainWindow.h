@@ -22,6 +22,7 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     explicit MainWindow(FrmDervix& w, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Places and sizes the window as start-up left it in w.form.
     void applyStartupGeometry();
@@ -36,6 +37,8 @@ private:
     void buildControls();
     QRect Place(int left, int top, int width, int height) const;
     void layoutBelowGrid();
+    // The window's size once cut to heightTwips, its controls laid out.
+    QSize startupSize(int heightTwips);
 
     FrmDervix& w_;
     WidgetBinding bind_;

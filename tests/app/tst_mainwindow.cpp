@@ -4,10 +4,13 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <map>
+#include <memory>
 
 #include "app/MainWindow.h"
 #include "support/Rig.h"
 #include "support/TestText.h"
+#include "support/WidgetHelpers.h"
 
 using namespace dervix;
 using namespace dervix::test;
@@ -19,7 +22,28 @@ private slots:
     void controlsFollowTheLogic();
     void buttonsDriveTheLogic();
     void startupGeometryIsAppliedAndCut();
+    void keptOnScreenByItsRealSize_data();
+    void keptOnScreenByItsRealSize();
 };
+
+namespace {
+
+// Started as the program starts: the window is built before the logic loads,
+// then placed, cut and shown.
+struct Started {
+    Rig rig;
+    std::unique_ptr<MainWindow> mw;
+    explicit Started(const std::map<std::string, std::string>& saved = {}) {
+        rig.configure();
+        for (const auto& [key, value] : saved) rig.profile.write("Dervix", key, value);
+        mw = std::make_unique<MainWindow>(*rig.w);
+        rig.w->Form_Load();
+        mw->applyStartupGeometry();
+        mw->show();
+    }
+};
+
+}  // namespace
 
 void MainWindowTest::captionAndMenu() {
     Rig rig;
@@ -85,6 +109,31 @@ void MainWindowTest::startupGeometryIsAppliedAndCut() {
     QVERIFY(mw.height() >= startBottom);
     QVERIFY(cmd->mapTo(&mw, QPoint(0, 0)).y() >= mw.height());  // cut off below the buttons
     QCOMPARE(mw.pos(), QPoint(2880 / 15, 1440 / 15));
+}
+
+void MainWindowTest::keptOnScreenByItsRealSize_data() {
+    QTest::addColumn<int>("points");
+    QTest::addColumn<QString>("top");
+    QTest::addColumn<QString>("left");
+    QTest::newRow("beyond the right edge, 9 pt") << 9 << " 0" << " 60000";
+    QTest::newRow("beyond the right edge, 13 pt") << 13 << " 0" << " 60000";
+    QTest::newRow("beyond the bottom edge, 13 pt") << 13 << " 60000" << " 0";
+    QTest::newRow("beyond both, 9 pt") << 9 << " 60000" << " 60000";
+}
+
+void MainWindowTest::keptOnScreenByItsRealSize() {
+    QFETCH(int, points);
+    QFETCH(QString, top);
+    QFETCH(QString, left);
+    DesktopFont font(points);
+    Started s({{"FormTop", top.toStdString()}, {"FormLeft", left.toStdString()}});
+    const QRect screen(0, 0, 19200 / 15, 11520 / 15);  // the rig's screen
+    const QRect window(s.mw->pos(), s.mw->size());
+    QVERIFY2(screen.contains(window), qPrintable(QString("%1,%2 %3x%4").arg(window.x()).arg(window.y())
+                                                       .arg(window.width()).arg(window.height())));
+    // Pulled back just far enough: the window ends at the far edge.
+    if (top.trimmed() != "0") QCOMPARE(window.bottom(), screen.bottom());
+    if (left.trimmed() != "0") QCOMPARE(window.right(), screen.right());
 }
 
 QTEST_MAIN(MainWindowTest)
