@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/MainWindow.h"
+#include "split/ui/SplitGridWidget.h"
 #include "support/Rig.h"
 #include "support/TestText.h"
 #include "support/WidgetHelpers.h"
@@ -24,6 +25,8 @@ private slots:
     void startupGeometryIsAppliedAndCut();
     void keptOnScreenByItsRealSize_data();
     void keptOnScreenByItsRealSize();
+    void gridFirstShowsTheChosenRow_data();
+    void gridFirstShowsTheChosenRow();
 };
 
 namespace {
@@ -41,6 +44,8 @@ struct Started {
         mw->applyStartupGeometry();
         mw->show();
     }
+    template <typename T>
+    T* find(const char* name) const { return mw->findChild<T*>(name); }
 };
 
 }  // namespace
@@ -134,6 +139,34 @@ void MainWindowTest::keptOnScreenByItsRealSize() {
     // Pulled back just far enough: the window ends at the far edge.
     if (top.trimmed() != "0") QCOMPARE(window.bottom(), screen.bottom());
     if (left.trimmed() != "0") QCOMPARE(window.right(), screen.right());
+}
+
+void MainWindowTest::gridFirstShowsTheChosenRow_data() {
+    QTest::addColumn<int>("points");
+    QTest::addColumn<QString>("splitMult");  // empty: none saved, row 4
+    QTest::addColumn<int>("chosen");
+    QTest::addColumn<int>("firstShown");
+    QTest::newRow("first start, 9 pt") << 9 << "" << 4 << 1;
+    QTest::newRow("first start, 13 pt") << 13 << "" << 4 << 1;
+    QTest::newRow("row 5, the last of the first view") << 9 << "66.667" << 5 << 1;
+    QTest::newRow("row 10, 13 pt") << 13 << "200" << 10 << 6;
+    QTest::newRow("the last row") << 9 << "3333.333" << 23 << 19;
+}
+
+void MainWindowTest::gridFirstShowsTheChosenRow() {
+    QFETCH(int, points);
+    QFETCH(QString, splitMult);
+    QFETCH(int, chosen);
+    QFETCH(int, firstShown);
+    DesktopFont font(points);
+    std::map<std::string, std::string> saved;
+    if (!splitMult.isEmpty()) saved["SplitMult"] = splitMult.toStdString();
+    Started s(saved);
+    QVERIFY(QTest::qWaitForWindowExposed(s.mw.get()));
+    auto* grid = s.find<SplitGridWidget>("vaSplit");
+    QCOMPARE(grid->currentRow() + 1, chosen);
+    QCOMPARE(grid->rowAt(0) + 1, firstShown);
+    QCOMPARE(grid->rowAt(grid->viewport()->height() - 1) + 1, firstShown + 4);
 }
 
 QTEST_MAIN(MainWindowTest)
