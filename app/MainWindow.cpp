@@ -95,15 +95,15 @@ void MainWindow::buildControls() {
         belowGrid_.push_back({widget, Place(left, top, width, height)});
     };
 
-    auto* line1 = new QFrame(central);
-    line1->setObjectName("Line1");
-    line1->setFrameShape(QFrame::HLine);
-    below(line1, 240, 1965, 2355, 30);
+    line1_ = new QFrame(central);
+    line1_->setObjectName("Line1");
+    line1_->setFrameShape(QFrame::HLine);
+    below(line1_, 240, 1965, 2355, 30);
 
-    auto* setSplit = new QPushButton(central);
-    setSplit->setObjectName("cmdSetSplit");
-    below(setSplit, 240, 2040, 915, 315);
-    bind_.button(setSplit, w_.cmdSetSplit);
+    setSplit_ = new QPushButton(central);
+    setSplit_->setObjectName("cmdSetSplit");
+    below(setSplit_, 240, 2040, 915, 315);
+    bind_.button(setSplit_, w_.cmdSetSplit);
 
     cmdStart_ = new QPushButton(central);
     cmdStart_->setObjectName("cmdStart");
@@ -130,9 +130,20 @@ void MainWindow::buildControls() {
 void MainWindow::layoutBelowGrid() {
     // The grid sizes itself to its rows once it is laid out; what lies below
     // it keeps the design's distance from it, whatever the desktop's font.
-    const int gridBottom = grid_->y() + grid_->sizeHint().height();
+    const QSize grid = grid_->sizeHint();
+    const int gridBottom = grid_->y() + grid.height();
     const int shift = gridBottom + Place(0, 0, 0, 105).height() - Place(0, 2040, 0, 0).y();
     for (const auto& [widget, design] : belowGrid_) widget->setGeometry(design.translated(0, shift));
+    // The separator and the buttons span the grid as it really is: Set under
+    // its left edge, Start ending under its right one.
+    const int left = grid_->x(), right = grid_->x() + grid.width();
+    line1_->setGeometry(left, line1_->y(), right - left, line1_->height());
+    for (QPushButton* button : {setSplit_, cmdStart_}) {
+        const int height = std::max(button->height(), button->sizeHint().height());
+        button->resize(std::max(button->width(), button->sizeHint().width()), height);
+    }
+    setSplit_->move(left, setSplit_->y());
+    cmdStart_->move(std::max(right - cmdStart_->width(), setSplit_->geometry().right() + 7), cmdStart_->y());
 }
 
 QSize MainWindow::startupSize(int heightTwips) {

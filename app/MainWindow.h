@@ -8,6 +8,7 @@
 #include "shell/ui/Binding.h"
 
 class QAction;
+class QFrame;
 class QPushButton;
 class QLineEdit;
 class QWidget;
@@ -46,6 +47,8 @@ private:
     // Controls placed below the grid, with their place in the design.
     std::vector<std::pair<QWidget*, QRect>> belowGrid_;
     QAction* mnuKelm_ = nullptr;
+    QFrame* line1_ = nullptr;
+    QPushButton* setSplit_ = nullptr;
     QPushButton* cmdStart_ = nullptr;
     SplitGridWidget* grid_ = nullptr;
 };

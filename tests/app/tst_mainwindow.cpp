@@ -27,6 +27,8 @@ private slots:
     void keptOnScreenByItsRealSize();
     void gridFirstShowsTheChosenRow_data();
     void gridFirstShowsTheChosenRow();
+    void controlsFitTheFont_data();
+    void controlsFitTheFont();
 };
 
 namespace {
@@ -46,6 +48,7 @@ struct Started {
     }
     template <typename T>
     T* find(const char* name) const { return mw->findChild<T*>(name); }
+    QRect inWindow(QWidget* control) const { return QRect(control->mapTo(mw.get(), QPoint(0, 0)), control->size()); }
 };
 
 }  // namespace
@@ -167,6 +170,32 @@ void MainWindowTest::gridFirstShowsTheChosenRow() {
     QCOMPARE(grid->currentRow() + 1, chosen);
     QCOMPARE(grid->rowAt(0) + 1, firstShown);
     QCOMPARE(grid->rowAt(grid->viewport()->height() - 1) + 1, firstShown + 4);
+}
+
+void MainWindowTest::controlsFitTheFont_data() {
+    QTest::addColumn<int>("points");
+    QTest::newRow("9 pt") << 9;
+    QTest::newRow("13 pt") << 13;
+}
+
+void MainWindowTest::controlsFitTheFont() {
+    QFETCH(int, points);
+    DesktopFont font(points);
+    Started s;
+    const QRect window = s.mw->rect();
+    for (const char* name : {"Label3", "txtFlowRate", "Label5", "vaSplit", "Line1", "cmdSetSplit", "cmdStart"})
+        QVERIFY2(window.contains(s.inWindow(s.find<QWidget>(name))), name);
+    for (const char* name : {"Label3", "txtFlowRate", "Label5", "cmdSetSplit", "cmdStart"}) {
+        auto* control = s.find<QWidget>(name);
+        QVERIFY2(control->height() >= control->fontMetrics().height(), name);
+    }
+    // The separator and the buttons span the grid as it is drawn.
+    const QRect grid = s.inWindow(s.find<QWidget>("vaSplit"));
+    const QRect line = s.inWindow(s.find<QWidget>("Line1"));
+    QCOMPARE(line.left(), grid.left());
+    QCOMPARE(line.right(), grid.right());
+    QCOMPARE(s.inWindow(s.find<QWidget>("cmdSetSplit")).left(), grid.left());
+    QCOMPARE(s.inWindow(s.find<QWidget>("cmdStart")).right(), grid.right());
 }
 
 QTEST_MAIN(MainWindowTest)
