@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "shell/FrmDervix.h"
 
@@ -102,6 +103,15 @@ PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(p
     resize(QSize(TwipsToPixels(ConfigDialog::kWidth, dpiX), TwipsToPixels(ConfigDialog::kHeight, dpiY))
                .expandedTo(sizeHint()));
     move(TwipsToPixels(d_.left, dpiX), TwipsToPixels(d_.top, dpiY));
+}
+
+void PropertiesView::showEvent(QShowEvent* event) {
+    // Centred by the size the dialog really has, which grows past the design
+    // with a larger font or more controls; by then its layout has settled.
+    const double tpp = TwipsPerPixel(this);
+    d_.centre(static_cast<int>(std::lround(width() * tpp)), static_cast<int>(std::lround(height() * tpp)));
+    move(static_cast<int>(std::lround(d_.left / tpp)), static_cast<int>(std::lround(d_.top / tpp)));
+    QDialog::showEvent(event);
 }
 
 void PropertiesView::bindList(QComboBox* view, ComboList& list) {
