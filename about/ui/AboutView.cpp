@@ -13,7 +13,7 @@ namespace dervix {
 QPixmap AboutValvePicture() {
     // The rotary valve from the front: stator, rotor and its sample loop.
     QPixmap picture(64, 64);
-    picture.fill(Qt::white);
+    picture.fill(Qt::transparent);  // the dialog's own background around it
     QPainter p(&picture);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(40, 40, 40), 2));
@@ -35,7 +35,7 @@ QPixmap AboutValvePicture() {
 QPixmap AboutFlowPicture() {
     // One stream in, two out: the split.
     QPixmap picture(96, 32);
-    picture.fill(Qt::white);
+    picture.fill(Qt::transparent);  // the dialog's own background around it
     QPainter p(&picture);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(0, 90, 160), 4, Qt::SolidLine, Qt::RoundCap));
