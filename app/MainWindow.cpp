@@ -47,6 +47,8 @@ void MainWindow::buildMenu() {
     menuBar()->setNativeMenuBar(false);
     QMenu* mnuEdit = menuBar()->addMenu(QStringLiteral("&Edit"));
     mnuEdit->setObjectName("mnuEdit");
+    // An open menu is named to a screen reader by its own name, not its title.
+    mnuEdit->setAccessibleName(QStringLiteral("Edit"));
     QAction* mnuCfg = mnuEdit->addAction(QStringLiteral("&Configuration"));
     mnuCfg->setObjectName("mnuCfg");
     connect(mnuCfg, &QAction::triggered, this, [this] { w_.mnuCfg_Click(); });
@@ -56,6 +58,7 @@ void MainWindow::buildMenu() {
 
     QMenu* mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName("mnuHelp");
+    mnuHelp->setAccessibleName(QStringLiteral("Help"));
     QAction* mnuAbout = mnuHelp->addAction(QStringLiteral("&About"));
     mnuAbout->setObjectName("mnuAbout");
     connect(mnuAbout, &QAction::triggered, this, [this] { w_.mnuAbout_Click(); });
@@ -81,6 +84,9 @@ void MainWindow::buildControls() {
     auto* flow = new FlowRateField(w_, central);
     flow->setGeometry(Place(1200, 120, 615, 285));
     label3->setBuddy(flow);
+    // A screen reader names each control by the label an operator reads next
+    // to it; labels and buttons name themselves by their captions.
+    flow->setAccessibleName(ToQ(w_.Label3.caption()));
 
     auto* label5 = new QLabel(central);
     label5->setObjectName("Label5");
@@ -98,6 +104,7 @@ void MainWindow::buildControls() {
     line1_ = new QFrame(central);
     line1_->setObjectName("Line1");
     line1_->setFrameShape(QFrame::HLine);
+    line1_->setAccessibleName(QStringLiteral("Separator"));
     below(line1_, 240, 1965, 2355, 30);
 
     setSplit_ = new QPushButton(central);
@@ -124,6 +131,8 @@ void MainWindow::buildControls() {
     bind_.text(cmd, w_.txtDVXScmd);
     resp->setFocusPolicy(Qt::NoFocus);
     cmd->setFocusPolicy(Qt::NoFocus);
+    resp->setAccessibleName(QStringLiteral("Module response"));
+    cmd->setAccessibleName(QStringLiteral("Command request"));
     layoutBelowGrid();
 }
 

@@ -71,6 +71,9 @@ AboutView::AboutView(AboutBox& logic, QWidget* parent) : QDialog(parent), d_(log
     auto* image3 = new QLabel(this);
     image3->setObjectName("Image3");
     image3->setPixmap(AboutFlowPicture());
+    // Labels and buttons name themselves to a screen reader by their texts.
+    image2->setAccessibleName(QStringLiteral("Rotary valve"));
+    image3->setAccessibleName(QStringLiteral("Flow split"));
     QLabel* title = label("lblTitle", d_.lblTitle);
     QFont big = title->font();
     big.setPointSizeF(big.pointSizeF() * 1.5);

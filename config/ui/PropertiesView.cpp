@@ -66,6 +66,12 @@ PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(p
     line->setObjectName("Line1");
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
+    // A screen reader names each control by the label an operator reads next
+    // to it; labels and buttons name themselves by their captions.
+    picture->setAccessibleName(QStringLiteral("Serial port"));
+    cboPort_->setAccessibleName(QStringLiteral("PC COM Port"));
+    address->setAccessibleName(QStringLiteral("Module Address"));
+    line->setAccessibleName(QStringLiteral("Separator"));
 
     auto* fields = new QGridLayout;
     fields->addWidget(label1, 0, 0);

@@ -48,6 +48,8 @@ KelmView::KelmView(FrmKelm& logic, QWidget* parent) : QDialog(parent), d_(logic)
         bar_->setRange(0, ProgressBar::kSteps);
         bar_->setValue(d_.pbarKelm.steps());
     });
+    // What a screen reader says: the labels and buttons say it themselves.
+    bar_->setAccessibleName(QStringLiteral("Valve rotations against the red warning level"));
     fitToFont({{rotations}, {bar_}, {yellow}, {red}, {reset, ok}});
     setTabOrder(reset, ok);
 }

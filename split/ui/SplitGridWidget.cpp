@@ -24,6 +24,7 @@ Qt::Alignment ToQt(HAlign alignment) {
 
 SplitGridWidget::SplitGridWidget(FrmDervix& w, QWidget* parent) : QTableWidget(parent), w_(w), grid_(w.vaSplit) {
     setObjectName(QStringLiteral("vaSplit"));
+    setAccessibleName(QStringLiteral("Split ratios"));
     setItemDelegate(new SplitGridDelegate(this));
     setWordWrap(false);
     setCornerButtonEnabled(false);

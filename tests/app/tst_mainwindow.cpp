@@ -1,5 +1,6 @@
 // What the operator sees of the main window, on the offscreen platform.
 #include <QtTest>
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -7,7 +8,11 @@
 #include <map>
 #include <memory>
 
+#include "about/ui/AboutView.h"
 #include "app/MainWindow.h"
+#include "config/ui/PropertiesView.h"
+#include "maintenance/ui/KelmView.h"
+#include "maintenance/ui/QtMenuBadge.h"
 #include "split/ui/SplitGridWidget.h"
 #include "support/Rig.h"
 #include "support/TestText.h"
@@ -19,6 +24,7 @@ using namespace dervix::test;
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { QApplication::setQuitOnLastWindowClosed(false); }
     void captionAndMenu();
     void controlsFollowTheLogic();
     void buttonsDriveTheLogic();
@@ -29,6 +35,7 @@ private slots:
     void gridFirstShowsTheChosenRow();
     void controlsFitTheFont_data();
     void controlsFitTheFont();
+    void everyControlHasAName();
 };
 
 namespace {
@@ -50,6 +57,20 @@ struct Started {
     T* find(const char* name) const { return mw->findChild<T*>(name); }
     QRect inWindow(QWidget* control) const { return QRect(control->mapTo(mw.get(), QPoint(0, 0)), control->size()); }
 };
+
+// The program's own controls of a window that a screen reader would name
+// nothing; the style's inner parts (scroll bars, viewports) are left out.
+QStringList Unnamed(QWidget* window) {
+    QStringList unnamed;
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+        const QString name = control->objectName();
+        if (name.isEmpty() || name.startsWith(QLatin1String("qt_"))) continue;
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(control);
+        if (!spoken || spoken->text(QAccessible::Name).trimmed().isEmpty())
+            unnamed << name + " (" + control->metaObject()->className() + ")";
+    }
+    return unnamed;
+}
 
 }  // namespace
 
@@ -196,6 +217,50 @@ void MainWindowTest::controlsFitTheFont() {
     QCOMPARE(line.right(), grid.right());
     QCOMPARE(s.inWindow(s.find<QWidget>("cmdSetSplit")).left(), grid.left());
     QCOMPARE(s.inWindow(s.find<QWidget>("cmdStart")).right(), grid.right());
+}
+
+void MainWindowTest::everyControlHasAName() {
+    Started s;
+    QVERIFY2(Unnamed(s.mw.get()).isEmpty(), qPrintable(Unnamed(s.mw.get()).join(", ")));
+    QCOMPARE(s.find<QWidget>("vaSplit")->accessibleName(), QString("Split ratios"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(s.find<QWidget>("txtFlowRate"))->text(QAccessible::Name),
+             QString("Flow Rate"));
+
+    // The menu bar's items (the spacer has no caption and no command), the
+    // badge told in words and pressed as a menu item is.
+    QtMenuBadge badge(s.mw->badgeItem());
+    badge.describe("Yellow: 1234567 valve rotations");
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(s.mw->menuBar());
+    QCOMPARE(bar->childCount(), 4);
+    for (int i : {0, 1, 3}) QVERIFY(!bar->child(i)->text(QAccessible::Name).isEmpty());
+    QAccessibleInterface* item = bar->child(3);
+    QCOMPARE(item->text(QAccessible::Description), QString("Yellow: 1234567 valve rotations"));
+    int opened = 0;
+    QObject::connect(s.mw->badgeItem(), &QAction::triggered, [&opened] { ++opened; });
+    QVERIFY(item->actionInterface());
+    item->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    QCOMPARE(opened, 1);
+
+    // The three dialogs, as the operator opens them.
+    FrmDervix& w = *s.rig.w;
+    InstallPropertiesView(w, s.mw.get());
+    InstallKelmView(w, s.mw.get());
+    InstallAboutView(w, s.mw.get());
+    s.rig.serial.deliver("G1\r\n");  // the start-up CHECK answered
+    s.rig.pump.onServe = [&s] {
+        const std::string frame = s.rig.lastFrame();
+        if (frame == "G1S\r\n") s.rig.serial.deliver("G1S0\r\n");
+        else if (frame == "G1T\r\n") s.rig.serial.deliver("G1AB\r\n");
+    };
+    for (auto open : {&FrmDervix::mnuCfg_Click, &FrmDervix::mnuKelm_Click, &FrmDervix::mnuAbout_Click}) {
+        QString unnamed = "never opened";
+        WhenModal([&unnamed](QWidget* dialog) {
+            unnamed = Unnamed(dialog).join(", ");
+            QTest::keyClick(dialog, Qt::Key_Escape);
+        });
+        (w.*open)();
+        QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed));
+    }
 }
 
 QTEST_MAIN(MainWindowTest)
