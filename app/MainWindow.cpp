@@ -23,7 +23,18 @@ MainWindow::MainWindow(FrmDervix& w, QWidget* parent) : QMainWindow(parent), w_(
     scale_ = std::max(1.0, fontMetrics().height() / 13.0);
     buildMenu();
     buildControls();
+    // Start-up keeps the window on the screen by the size it will have once
+    // cut below the buttons; rounded up, so a window placed at the far edge
+    // ends there rather than a pixel beyond it.
+    w_.setSizeSource([this] {
+        const double tpp = TwipsPerPixel(this);
+        const QSize size = startupSize(FrmDervix::kCutHeight);
+        return Geometry{0, 0, static_cast<int>(std::ceil(size.width() * tpp)),
+                        static_cast<int>(std::ceil(size.height() * tpp))};
+    });
 }
+
+MainWindow::~MainWindow() { w_.setSizeSource(nullptr); }
 
 QRect MainWindow::Place(int left, int top, int width, int height) const {
     const double f = scale_ / TwipsPerPixel(this);
@@ -36,6 +47,8 @@ void MainWindow::buildMenu() {
     menuBar()->setNativeMenuBar(false);
     QMenu* mnuEdit = menuBar()->addMenu(QStringLiteral("&Edit"));
     mnuEdit->setObjectName("mnuEdit");
+    // An open menu is named to a screen reader by its own name, not its title.
+    mnuEdit->setAccessibleName(QStringLiteral("Edit"));
     QAction* mnuCfg = mnuEdit->addAction(QStringLiteral("&Configuration"));
     mnuCfg->setObjectName("mnuCfg");
     connect(mnuCfg, &QAction::triggered, this, [this] { w_.mnuCfg_Click(); });
@@ -45,6 +58,7 @@ void MainWindow::buildMenu() {
 
     QMenu* mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName("mnuHelp");
+    mnuHelp->setAccessibleName(QStringLiteral("Help"));
     QAction* mnuAbout = mnuHelp->addAction(QStringLiteral("&About"));
     mnuAbout->setObjectName("mnuAbout");
     connect(mnuAbout, &QAction::triggered, this, [this] { w_.mnuAbout_Click(); });
@@ -70,6 +84,9 @@ void MainWindow::buildControls() {
     auto* flow = new FlowRateField(w_, central);
     flow->setGeometry(Place(1200, 120, 615, 285));
     label3->setBuddy(flow);
+    // A screen reader names each control by the label an operator reads next
+    // to it; labels and buttons name themselves by their captions.
+    flow->setAccessibleName(ToQ(w_.Label3.caption()));
 
     auto* label5 = new QLabel(central);
     label5->setObjectName("Label5");
@@ -84,15 +101,16 @@ void MainWindow::buildControls() {
         belowGrid_.push_back({widget, Place(left, top, width, height)});
     };
 
-    auto* line1 = new QFrame(central);
-    line1->setObjectName("Line1");
-    line1->setFrameShape(QFrame::HLine);
-    below(line1, 240, 1965, 2355, 30);
+    line1_ = new QFrame(central);
+    line1_->setObjectName("Line1");
+    line1_->setFrameShape(QFrame::HLine);
+    line1_->setAccessibleName(QStringLiteral("Separator"));
+    below(line1_, 240, 1965, 2355, 30);
 
-    auto* setSplit = new QPushButton(central);
-    setSplit->setObjectName("cmdSetSplit");
-    below(setSplit, 240, 2040, 915, 315);
-    bind_.button(setSplit, w_.cmdSetSplit);
+    setSplit_ = new QPushButton(central);
+    setSplit_->setObjectName("cmdSetSplit");
+    below(setSplit_, 240, 2040, 915, 315);
+    bind_.button(setSplit_, w_.cmdSetSplit);
 
     cmdStart_ = new QPushButton(central);
     cmdStart_->setObjectName("cmdStart");
@@ -113,27 +131,43 @@ void MainWindow::buildControls() {
     bind_.text(cmd, w_.txtDVXScmd);
     resp->setFocusPolicy(Qt::NoFocus);
     cmd->setFocusPolicy(Qt::NoFocus);
+    resp->setAccessibleName(QStringLiteral("Module response"));
+    cmd->setAccessibleName(QStringLiteral("Command request"));
     layoutBelowGrid();
 }
 
 void MainWindow::layoutBelowGrid() {
     // The grid sizes itself to its rows once it is laid out; what lies below
     // it keeps the design's distance from it, whatever the desktop's font.
-    const int gridBottom = grid_->y() + grid_->sizeHint().height();
+    const QSize grid = grid_->sizeHint();
+    const int gridBottom = grid_->y() + grid.height();
     const int shift = gridBottom + Place(0, 0, 0, 105).height() - Place(0, 2040, 0, 0).y();
     for (const auto& [widget, design] : belowGrid_) widget->setGeometry(design.translated(0, shift));
+    // The separator and the buttons span the grid as it really is: Set under
+    // its left edge, Start ending under its right one.
+    const int left = grid_->x(), right = grid_->x() + grid.width();
+    line1_->setGeometry(left, line1_->y(), right - left, line1_->height());
+    for (QPushButton* button : {setSplit_, cmdStart_}) {
+        const int height = std::max(button->height(), button->sizeHint().height());
+        button->resize(std::max(button->width(), button->sizeHint().width()), height);
+    }
+    setSplit_->move(left, setSplit_->y());
+    cmdStart_->move(std::max(right - cmdStart_->width(), setSplit_->geometry().right() + 7), cmdStart_->y());
 }
 
-void MainWindow::applyStartupGeometry() {
+QSize MainWindow::startupSize(int heightTwips) {
     layoutBelowGrid();
-    const double tpp = TwipsPerPixel(this);
     const QRect start = cmdStart_->geometry();
     const int width = std::max({Place(0, 0, FrmDervix::kDesignWidth - 120, 0).width(), start.right() + 12,
                                 grid_->x() + grid_->sizeHint().width() + 12});
     // A little below the Start button, as the logic's height asks.
-    const int below = Place(0, 0, 0, w_.form.height - 2040 - 315 - 390).height();
-    const int height = menuBar()->sizeHint().height() + start.bottom() + std::max(below, 8);
-    setFixedSize(width, height);
+    const int below = Place(0, 0, 0, heightTwips - 2040 - 315 - 390).height();
+    return {width, menuBar()->sizeHint().height() + start.bottom() + std::max(below, 8)};
+}
+
+void MainWindow::applyStartupGeometry() {
+    const double tpp = TwipsPerPixel(this);
+    setFixedSize(startupSize(w_.form.height));
     move(static_cast<int>(std::lround(w_.form.left / tpp)), static_cast<int>(std::lround(w_.form.top / tpp)));
 }
 

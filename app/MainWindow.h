@@ -8,6 +8,7 @@
 #include "shell/ui/Binding.h"
 
 class QAction;
+class QFrame;
 class QPushButton;
 class QLineEdit;
 class QWidget;
@@ -22,6 +23,7 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     explicit MainWindow(FrmDervix& w, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Places and sizes the window as start-up left it in w.form.
     void applyStartupGeometry();
@@ -36,6 +38,8 @@ private:
     void buildControls();
     QRect Place(int left, int top, int width, int height) const;
     void layoutBelowGrid();
+    // The window's size once cut to heightTwips, its controls laid out.
+    QSize startupSize(int heightTwips);
 
     FrmDervix& w_;
     WidgetBinding bind_;
@@ -43,6 +47,8 @@ private:
     // Controls placed below the grid, with their place in the design.
     std::vector<std::pair<QWidget*, QRect>> belowGrid_;
     QAction* mnuKelm_ = nullptr;
+    QFrame* line1_ = nullptr;
+    QPushButton* setSplit_ = nullptr;
     QPushButton* cmdStart_ = nullptr;
     SplitGridWidget* grid_ = nullptr;
 };

@@ -49,10 +49,14 @@ void ConfigDialog::showModal() {
     if (visible_) unload();
 }
 
-void ConfigDialog::Form_Load() {
+void ConfigDialog::centre(int widthTwips, int heightTwips) {
     const ScreenSize screen = w_.platform.screen.size();
-    left = (screen.widthTwips - kWidth) / 2;
-    top = (screen.heightTwips - kHeight) / 2;
+    left = (screen.widthTwips - widthTwips) / 2;
+    top = (screen.heightTwips - heightTwips) / 2;
+}
+
+void ConfigDialog::Form_Load() {
+    centre(kWidth, kHeight);
 
     Globals& g = w_.g;
     w_.settings.CheckSettings(g);  // only the values are wanted here

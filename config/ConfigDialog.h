@@ -58,6 +58,9 @@ public:
     // Placement in twips, centred on the screen at load.
     int left = 0;
     int top = 0;
+    // Centres a dialog of this size (twips) on the screen: at load by the
+    // designed size, and by its visible form once laid out for its font.
+    void centre(int widthTwips, int heightTwips);
 
 private:
     void Form_Load();

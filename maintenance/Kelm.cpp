@@ -1,5 +1,7 @@
 #include "maintenance/Kelm.h"
 
+#include <cmath>
+
 #include "shell/FrmDervix.h"
 #include "shell/Numbers.h"
 
@@ -26,6 +28,17 @@ void Kelm::setKelmgraphic(double& rotations) {
         settings.WriteIniValue(kSection, "KelmYellow", SignedForm(yellow));
     }
     setKelmlogo(BadgeKey(rotations, yellow, red));
+    MenuBadge& badge = w_.platform.badge;
+    if (badge.menuValid()) badge.describe(BadgeDescription(rotations, yellow, red));
+}
+
+std::string Kelm::BadgeDescription(double total, double yellow, double red) {
+    const std::string key = BadgeKey(total, yellow, red);
+    const char* colour = key == "kelm-r" ? "Red" : key == "kelm-y" ? "Yellow" : "Green";
+    // Completed rotations: a total half a rotation short of a level is not
+    // said to be at it.
+    return std::string(colour) + ": " + FormatWhole(std::floor(total), false) + " valve rotations; yellow warning at " +
+           FormatWhole(yellow, false) + ", red warning at " + FormatWhole(red, false);
 }
 
 void Kelm::setKelmlogo(const std::string& imageKey) {

@@ -25,6 +25,8 @@ public:
 
     // The badge key for a total against the levels; red is tested first.
     static std::string BadgeKey(double total, double yellow, double red);
+    // The badge in words: its colour, the total and the levels.
+    static std::string BadgeDescription(double total, double yellow, double red);
 
     FrmKelm frmKelm;
 

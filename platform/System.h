@@ -46,6 +46,8 @@ public:
     virtual bool menuValid() const = 0;
     // key is one of "kelm-g", "kelm-y", "kelm-r".
     virtual void show(const std::string& imageKey) = 0;
+    // What a screen reader says of the badge, which itself shows only a colour.
+    virtual void describe(const std::string& text) = 0;
 };
 
 class Process {

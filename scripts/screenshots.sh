@@ -4,6 +4,11 @@
 #
 #   scripts/screenshots.sh            # uses ./build (or $DERVIX_BIN_DIR)
 #
+# DERVIX_SHOTS_POINTS sets the desktop font size in points (default: Qt's
+# own, 9 pt) and DERVIX_SHOTS_DIR the folder (default docs/images), to see
+# the windows at another font. Last, the main window is taken once more at a
+# large font (DERVIX_SHOTS_LARGE_POINTS, default 14) as main-window-large-font.png.
+#
 # Needs Xvfb, ImageMagick's import and xdotool; installs them with apt-get
 # when they are missing. The program runs on a private demonstration profile
 # in a temporary folder, so the user's own settings are left alone.
@@ -11,7 +16,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 bin=${DERVIX_BIN_DIR:-$root/build}
-out=$root/docs/images
+out=${DERVIX_SHOTS_DIR:-$root/docs/images}
+points=${DERVIX_SHOTS_POINTS:-}
+large_points=${DERVIX_SHOTS_LARGE_POINTS:-14}
 
 missing=()
 command -v Xvfb >/dev/null || missing+=(xvfb)
@@ -59,11 +66,27 @@ for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; d
 [ -e "/tmp/.X11-unix/X$display" ] || die "Xvfb :$display did not start"
 export DISPLAY=:$display
 
-"$bin/dervix" --simulate >"$work/dervix.log" 2>&1 &
-program_pid=$!
 link() { "$bin/dervix-link" "$@"; }
-for _ in $(seq 100); do link get Label3 >/dev/null 2>&1 && break; sleep 0.1; done
-link get Label3 >/dev/null || die "the program did not start: $(cat "$work/dervix.log")"
+# Starts the program with a desktop font of $1 points (empty: Qt's default).
+# The font comes the way a KDE desktop hands it over: its kdeglobals file.
+start_program() {
+  rm -f "$XDG_CONFIG_HOME/kdeglobals"
+  if [ -n "$1" ]; then
+    printf '[General]\nfont=DejaVu Sans,%s,-1,5,50,0,0,0,0,0\n' "$1" >"$XDG_CONFIG_HOME/kdeglobals"
+    XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 "$bin/dervix" --simulate >"$work/dervix.log" 2>&1 &
+  else
+    "$bin/dervix" --simulate >"$work/dervix.log" 2>&1 &
+  fi
+  program_pid=$!
+  for _ in $(seq 100); do link get Label3 >/dev/null 2>&1 && break; sleep 0.1; done
+  link get Label3 >/dev/null || die "the program did not start: $(cat "$work/dervix.log")"
+}
+stop_program() {
+  link set txtDVXScmd KILL 2>/dev/null || true
+  wait "$program_pid" 2>/dev/null || true
+  program_pid=""
+}
+start_program "$points"
 
 # The window with that exact caption, once it is on the screen.
 window() {
@@ -89,7 +112,7 @@ shoot() {
   eval "$(xdotool getwindowgeometry --shell "$id")"
   x=$X y=$Y w=$WIDTH h=$HEIGHT
   import -window root -crop "${w}x${h}+${x}+${y}" +repage -strip "$out/$file"
-  echo "docs/images/$file (${w}x${h})"
+  echo "$out/$file (${w}x${h})"
 }
 click() {  # window x y [double]
   xdotool mousemove --window "$1" "$2" "$3"
@@ -99,17 +122,29 @@ click() {  # window x y [double]
   sleep 0.3
 }
 profile_value() { sed -n "s/^$1=//p" "$XDG_CONFIG_HOME/dervix/demo-profile.ini"; }
+# "left top right bottom" of the pixels of colour $1 (#RRGGBB) inside the
+# part $2 (WxH+X+Y) of the screen, relative to that part: places found by
+# their colour stay right whatever the font.
+find_colour() {
+  import -window root -crop "$2" +repage -depth 8 txt:- |
+    awk -v want="$1" -F'[,: ]+' '$0 ~ want {
+        if (n++ == 0) { l = r = $1; t = b = $2 }
+        if ($1 < l) l = $1; if ($1 > r) r = $1; if ($2 < t) t = $2; if ($2 > b) b = $2 }
+      END { if (n) print l, t, r, b }'
+}
 
 mkdir -p "$out"
 main=$(window "Corvane Dervantix") || die "no main window"
 xdotool windowfocus --sync "$main"
 
 # A flow entered and a split chosen: 12 mL/min, then a double click on the
-# second row the grid shows.
+# row below the green one (the split restored at start-up).
 link set txtFlowRate 12
 [ "$(link get txtFlowRate)" = 12 ] || die "the flow rate did not take"
 before=$(profile_value SplitMult)
-click "$main" 60 104 double
+eval "$(xdotool getwindowgeometry --shell "$main")"
+read -r gl gt gr gb < <(find_colour '#00FF00' "${WIDTH}x${HEIGHT}+${X}+${Y}") || die "no green row"
+click "$main" $(((gl + gr) / 2)) $((gb + (gb - gt) / 2 + 2)) double
 after=$(profile_value SplitMult)
 [ -n "$after" ] && [ "$after" != "$before" ] || die "the double click chose no split (SplitMult $before)"
 echo "split chosen: SplitMult ${before:-(none)} -> $after, SplitCode $(profile_value SplitCode)"
@@ -127,10 +162,13 @@ shoot "$config" configuration.png
 xdotool key Escape
 gone "Corvane Dervantix - Configuration"
 
-# The badge on the menu bar opens the maintenance dialog.
+# The badge on the menu bar opens the maintenance dialog; it is found by its
+# olive field (a yellow badge).
+eval "$(xdotool getwindowgeometry --shell "$main")"
+read -r bl bt br bb < <(find_colour '#808000' "${WIDTH}x40+${X}+${Y}") || die "no badge on the menu bar"
 kelm=""
 for _ in 1 2 3; do
-  click "$main" 121 12
+  click "$main" $(((bl + br) / 2)) $(((bt + bb) / 2))
   kelm=$(window "Corvane Dervantix - Kelm") && break
 done
 [ -n "$kelm" ] || die "the badge did not open the maintenance dialog"
@@ -150,6 +188,11 @@ shoot "$about" about.png
 xdotool key Escape
 gone "Corvane Dervantix - About"
 
-link set txtDVXScmd KILL 2>/dev/null || true
-wait "$program_pid" 2>/dev/null || true
-program_pid=""
+stop_program
+
+# The main window once more at a large desktop font, to show that it grows.
+start_program "$large_points"
+main=$(window "Corvane Dervantix") || die "no main window at $large_points pt"
+sleep 0.3
+shoot "$main" main-window-large-font.png
+stop_program

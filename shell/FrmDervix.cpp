@@ -37,11 +37,17 @@ void FrmDervix::Form_Load() {
     form.top = Twips(NumericValue(settings.GetIniValue(kSection, "FormTop")));
     form.left = Twips(NumericValue(settings.GetIniValue(kSection, "FormLeft")));
     const ScreenSize screen = platform.screen.size();
+    // The window as it really is: a larger desktop font makes the grid and
+    // the window wider than the design, and a stored position near the far
+    // edge would leave the grid's last column and Start off the screen.
+    Geometry size{0, 0, kDesignWidth, kDesignHeight};
+    if (sizeSource_) size = sizeSource_();
     // Only the far edges are checked: a negative position is the operator's
     // own choice on a desktop that extends to the left or top.
-    if (form.top + kDesignHeight > screen.heightTwips) form.top = screen.heightTwips - kDesignHeight;
-    if (form.left + kDesignWidth > screen.widthTwips) form.left = screen.widthTwips - kDesignWidth;
-    form.height = static_cast<int>(std::lround(315 * 3.7 + 2040));
+    if (form.top + size.height > screen.heightTwips) form.top = screen.heightTwips - size.height;
+    if (form.left + size.width > screen.widthTwips) form.left = screen.widthTwips - size.width;
+    form.width = size.width;
+    form.height = kCutHeight;
 
     g.LinkState = kReady;
     SetupSerialCommunications();

@@ -2,6 +2,7 @@
 // The main window's logic: its controls, start-up, shutdown and menu, and the
 // subsystems that hang off it.
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "about/AboutBox.h"
@@ -57,6 +58,9 @@ public:
     // The window's designed size, in twips.
     static constexpr int kDesignWidth = 2790;
     static constexpr int kDesignHeight = 4000;
+    // The height start-up cuts the window to: a little below the Start
+    // button (its height x 3.7 + its top).
+    static constexpr int kCutHeight = 3206;
 
     explicit FrmDervix(Platform& platform);
     FrmDervix(const FrmDervix&) = delete;
@@ -76,6 +80,12 @@ public:
     void SetupSerialCommunications() { link.SetupSerialCommunications(); }
     void SendSplitterCode(std::uint8_t code) { split.SendSplitterCode(code); }
     void setKelmgraphic(double& rotations) { kelm.setKelmgraphic(rotations); }
+
+    // Where the window's outer size (width, height in twips) comes from once
+    // its controls are laid out for the desktop's font; without one, start-up
+    // keeps the window on the screen by the designed size.
+    using SizeSource = std::function<Geometry()>;
+    void setSizeSource(SizeSource source) { sizeSource_ = std::move(source); }
 
     [[noreturn]] void endProgram() {
         platform.process.terminate();
@@ -103,6 +113,9 @@ public:
     Kelm kelm;
     ConfigDialog config;
     AboutBox about;
+
+private:
+    SizeSource sizeSource_;
 };
 
 }  // namespace dervix

@@ -13,7 +13,7 @@ namespace dervix {
 QPixmap AboutValvePicture() {
     // The rotary valve from the front: stator, rotor and its sample loop.
     QPixmap picture(64, 64);
-    picture.fill(Qt::white);
+    picture.fill(Qt::transparent);  // the dialog's own background around it
     QPainter p(&picture);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(40, 40, 40), 2));
@@ -35,7 +35,7 @@ QPixmap AboutValvePicture() {
 QPixmap AboutFlowPicture() {
     // One stream in, two out: the split.
     QPixmap picture(96, 32);
-    picture.fill(Qt::white);
+    picture.fill(Qt::transparent);  // the dialog's own background around it
     QPainter p(&picture);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(0, 90, 160), 4, Qt::SolidLine, Qt::RoundCap));
@@ -71,6 +71,9 @@ AboutView::AboutView(AboutBox& logic, QWidget* parent) : QDialog(parent), d_(log
     auto* image3 = new QLabel(this);
     image3->setObjectName("Image3");
     image3->setPixmap(AboutFlowPicture());
+    // Labels and buttons name themselves to a screen reader by their texts.
+    image2->setAccessibleName(QStringLiteral("Rotary valve"));
+    image3->setAccessibleName(QStringLiteral("Flow split"));
     QLabel* title = label("lblTitle", d_.lblTitle);
     QFont big = title->font();
     big.setPointSizeF(big.pointSizeF() * 1.5);

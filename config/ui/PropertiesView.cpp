@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "shell/FrmDervix.h"
 
@@ -67,6 +68,12 @@ PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(p
     line->setObjectName("Line1");
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
+    // A screen reader names each control by the label an operator reads next
+    // to it; labels and buttons name themselves by their captions.
+    picture->setAccessibleName(QStringLiteral("Serial port"));
+    cboPort_->setAccessibleName(QStringLiteral("PC COM Port"));
+    address->setAccessibleName(QStringLiteral("Module Address"));
+    line->setAccessibleName(QStringLiteral("Separator"));
 
     auto* fields = new QGridLayout;
     fields->addWidget(label1, 0, 0);
@@ -108,6 +115,15 @@ PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(p
     resize(QSize(TwipsToPixels(ConfigDialog::kWidth, dpiX), TwipsToPixels(ConfigDialog::kHeight, dpiY))
                .expandedTo(sizeHint()));
     move(TwipsToPixels(d_.left, dpiX), TwipsToPixels(d_.top, dpiY));
+}
+
+void PropertiesView::showEvent(QShowEvent* event) {
+    // Centred by the size the dialog really has, which grows past the design
+    // with a larger font or more controls; by then its layout has settled.
+    const double tpp = TwipsPerPixel(this);
+    d_.centre(static_cast<int>(std::lround(width() * tpp)), static_cast<int>(std::lround(height() * tpp)));
+    move(static_cast<int>(std::lround(d_.left / tpp)), static_cast<int>(std::lround(d_.top / tpp)));
+    QDialog::showEvent(event);
 }
 
 void PropertiesView::bindList(QComboBox* view, ComboList& list, bool utf8) {

@@ -24,6 +24,9 @@ public:
     // Escape and the window frame act as Cancel.
     void reject() override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void bindList(QComboBox* view, ComboList& list, bool utf8 = false);
     void showTooltips();

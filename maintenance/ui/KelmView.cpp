@@ -3,7 +3,9 @@
 
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <algorithm>
+#include <vector>
 
 #include "shell/FrmDervix.h"
 
@@ -36,7 +38,6 @@ KelmView::KelmView(FrmKelm& logic, QWidget* parent) : QDialog(parent), d_(logic)
     place(red, FrmKelm::kRedPlace);
     place(reset, FrmKelm::kResetPlace);
     place(ok, FrmKelm::kOKPlace);
-    setFixedSize(TwipsToPixels(FrmKelm::kWidth, logicalDpiX()), TwipsToPixels(FrmKelm::kHeight, logicalDpiY()));
 
     bind_.label(rotations, d_.lblRotations);
     bind_.label(yellow, d_.lblYellow);
@@ -47,7 +48,9 @@ KelmView::KelmView(FrmKelm& logic, QWidget* parent) : QDialog(parent), d_(logic)
         bar_->setRange(0, ProgressBar::kSteps);
         bar_->setValue(d_.pbarKelm.steps());
     });
-    fitTexts();
+    // What a screen reader says: the labels and buttons say it themselves.
+    bar_->setAccessibleName(QStringLiteral("Valve rotations against the red warning level"));
+    fitToFont({{rotations}, {bar_}, {yellow}, {red}, {reset, ok}});
     setTabOrder(reset, ok);
 }
 
@@ -57,16 +60,39 @@ void KelmView::place(QWidget* control, const Place& twips) {
                          TwipsToPixels(twips.width, dpiX), TwipsToPixels(twips.height, dpiY));
 }
 
-void KelmView::fitTexts() {
-    // The places were drawn for a narrower font: a text that needs more room
-    // widens its label and the dialog rather than being cut off.
-    int right = width();
-    for (QLabel* label : findChildren<QLabel*>()) {
-        const int wanted = label->x() + label->sizeHint().width();
-        if (wanted > label->geometry().right() + 1) label->resize(wanted - label->x(), label->height());
-        right = std::max(right, label->geometry().right() + 1 + label->x());
+void KelmView::fitToFont(const std::vector<std::vector<QWidget*>>& rows) {
+    // The places were drawn for a smaller font. A control whose text needs
+    // more room grows, and what lies below it moves down by as much, so a
+    // large desktop font cuts neither a label's descenders nor a button's
+    // caption; at a font that fits, every control keeps its place.
+    int shift = 0, labelsRight = 0;
+    for (const auto& row : rows) {
+        int grown = 0;
+        for (QWidget* control : row) {
+            const QRect design = control->geometry();
+            QRect place = design.translated(0, shift);
+            if (qobject_cast<QLabel*>(control)) {
+                place.setSize(place.size().expandedTo(control->sizeHint()));
+                labelsRight = std::max(labelsRight, place.right() + 1);
+            } else if (const auto* button = qobject_cast<QPushButton*>(control)) {
+                // Room for the caption; the style's minimum width is no need of it.
+                const QFontMetrics metrics = button->fontMetrics();
+                const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+                place.setWidth(std::max(design.width(), metrics.horizontalAdvance(caption) + metrics.height()));
+                place.setHeight(std::max(design.height(), button->sizeHint().height()));
+            }
+            control->setGeometry(place);
+            grown = std::max(grown, place.height() - design.height());
+        }
+        shift += grown;
     }
-    if (right > width()) setFixedSize(right, height());
+    // The bar measures what the labels tell, and is as wide as they are.
+    bar_->resize(std::max(bar_->width(), labelsRight - bar_->x()), bar_->height());
+    int right = 0;
+    for (QWidget* control : findChildren<QWidget*>()) right = std::max(right, control->geometry().right() + 1);
+    const int margin = TwipsToPixels(FrmKelm::kBarPlace.left, logicalDpiX());
+    setFixedSize(std::max(TwipsToPixels(FrmKelm::kWidth, logicalDpiX()), right + margin),
+                 TwipsToPixels(FrmKelm::kHeight, logicalDpiY()) + shift);
 }
 
 void KelmView::showModal() { exec(); }

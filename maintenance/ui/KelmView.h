@@ -1,6 +1,7 @@
 #pragma once
 // The visible form of the maintenance dialog.
 #include <QDialog>
+#include <vector>
 
 #include "shell/ui/Binding.h"
 #include "platform/Dialogs.h"
@@ -25,7 +26,8 @@ public:
 
 private:
     void place(QWidget* control, const Place& twips);
-    void fitTexts();
+    // Controls row by row, top to bottom.
+    void fitToFont(const std::vector<std::vector<QWidget*>>& rows);
 
     FrmKelm& d_;
     QProgressBar* bar_ = nullptr;

@@ -1,5 +1,7 @@
 #include "maintenance/ui/QtMenuBadge.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAction>
 #include <QApplication>
 #include <QIcon>
@@ -52,7 +54,85 @@ private:
     static QSize badgeSize() { return QSize(kBadgeWidth, kBadgeHeight); }
 };
 
+const char* const kBadgeProperty = "dervixBadge";
+
+// The badge item as a screen reader sees it. The menu bar's own item
+// interface has a name only, the item's caption, which the picture replaces;
+// this one adds the description that says what the picture shows.
+class BadgeItemAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    explicit BadgeItemAccessible(QAction* action) : action_(action) {}
+
+    bool isValid() const override { return action_ && bar(); }
+    QObject* object() const override { return action_; }
+    QWindow* window() const override { return bar() ? bar()->window()->windowHandle() : nullptr; }
+    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(bar()); }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QAccessible::Role role() const override { return QAccessible::MenuItem; }
+    void setText(QAccessible::Text, const QString&) override {}
+    QString text(QAccessible::Text t) const override {
+        if (!action_) return {};
+        if (t == QAccessible::Name) return QString(action_->text()).remove(QLatin1Char('&'));
+        if (t == QAccessible::Description) return action_->toolTip();
+        return {};
+    }
+    QRect rect() const override {
+        QMenuBar* menuBar = bar();
+        if (!menuBar || !action_) return {};
+        const QRect place = menuBar->actionGeometry(action_);
+        return QRect(menuBar->mapToGlobal(place.topLeft()), place.size());
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s;
+        if (!action_ || !action_->isEnabled()) s.disabled = true;
+        if (!bar() || !bar()->isVisible() || (action_ && !action_->isVisible())) s.invisible = true;
+        if (bar() && bar()->activeAction() == action_) s.focused = true;
+        return s;
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& name) override {
+        if (name == pressAction() && action_ && action_->isEnabled()) action_->trigger();
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+private:
+    QMenuBar* bar() const {
+        if (!action_) return nullptr;
+        for (QObject* owner : action_->associatedObjects())
+            if (auto* menuBar = qobject_cast<QMenuBar*>(owner)) return menuBar;
+        return nullptr;
+    }
+    QPointer<QAction> action_;
+};
+
+QAccessibleInterface* BadgeAccessibleFactory(const QString& className, QObject* object) {
+    auto* action = qobject_cast<QAction*>(object);
+    if (className != QLatin1String("QAction") || !action || !action->property(kBadgeProperty).toBool()) return nullptr;
+    return new BadgeItemAccessible(action);
+}
+
 }  // namespace
+
+void QtMenuBadge::setAction(QAction* action) {
+    action_ = action;
+    if (!action) return;
+    static const bool installed = [] {
+        QAccessible::installFactory(BadgeAccessibleFactory);
+        return true;
+    }();
+    (void)installed;
+    action->setProperty(kBadgeProperty, true);
+}
+
+void QtMenuBadge::describe(const std::string& text) {
+    if (!action_.isNull()) action_->setToolTip(QString::fromStdString(text));
+}
 
 void QtMenuBadge::show(const std::string& imageKey) {
     if (action_.isNull()) return;

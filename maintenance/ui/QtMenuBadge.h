@@ -15,13 +15,15 @@ namespace dervix {
 
 class QtMenuBadge : public MenuBadge {
 public:
-    explicit QtMenuBadge(QAction* action = nullptr) : action_(action) {}
+    explicit QtMenuBadge(QAction* action = nullptr) { setAction(action); }
     // The main window's fourth top-level menu item.
-    void setAction(QAction* action) { action_ = action; }
+    void setAction(QAction* action);
 
     // False once the item is gone.
     bool menuValid() const override { return !action_.isNull(); }
     void show(const std::string& imageKey) override;
+    // The item's tool tip, and its description to a screen reader.
+    void describe(const std::string& text) override;
     // The key of the badge on the item now, empty before the first.
     const std::string& shownKey() const { return shown_; }
 

@@ -24,6 +24,7 @@ Qt::Alignment ToQt(HAlign alignment) {
 
 SplitGridWidget::SplitGridWidget(FrmDervix& w, QWidget* parent) : QTableWidget(parent), w_(w), grid_(w.vaSplit) {
     setObjectName(QStringLiteral("vaSplit"));
+    setAccessibleName(QStringLiteral("Split ratios"));
     setItemDelegate(new SplitGridDelegate(this));
     setWordWrap(false);
     setCornerButtonEnabled(false);
@@ -76,6 +77,9 @@ void SplitGridWidget::catchUp() const {
 void SplitGridWidget::showEvent(QShowEvent* event) {
     catchUp();
     QTableWidget::showEvent(event);
+    // Now the grid has its real height to scroll by.
+    if (scrollOnShow_ && currentItem()) scrollToItem(currentItem());
+    scrollOnShow_ = false;
 }
 
 void SplitGridWidget::refresh() {
@@ -90,9 +94,16 @@ void SplitGridWidget::refresh() {
         const int column = grid_.activeCol() - 1;
         if (currentRow() != row || currentColumn() != column) setCurrentCell(row, column);
         // Only the program's own moves scroll; the operator's scrolling stays.
+        // A grid not on the screen yet has no real height to scroll by (it
+        // would put the chosen row at the top): the scroll waits until it is
+        // shown, so a first start shows rows 1 to 5 when the row is among them.
         if (grid_.activeCellMoves() != shownMoves_) {
             shownMoves_ = grid_.activeCellMoves();
-            scrollToItem(item(row, column));
+            if (isVisible()) {
+                scrollToItem(item(row, column));
+            } else {
+                scrollOnShow_ = true;
+            }
         }
     }
     if (grid_.autoSize()) setFixedSize(visibleAreaSize());

@@ -43,6 +43,7 @@ private:
     bool refreshing_ = false;
     mutable bool stale_ = false;  // changed while hidden, not yet shown
     unsigned shownMoves_ = 0;
+    bool scrollOnShow_ = false;
 };
 
 }  // namespace dervix

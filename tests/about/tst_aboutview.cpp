@@ -47,6 +47,7 @@ private slots:
     void accessKeysSendTheDiagnostics();
     void replyTextIsNeverMarkup();
     void reopenedBoxStartsFromUnknown();
+    void picturesLetTheDialogShowThrough();
 };
 
 void TestAboutView::showsVersionAndModuleIdentity() {
@@ -134,6 +135,20 @@ void TestAboutView::reopenedBoxStartsFromUnknown() {
     });
     rig.w->mnuAbout_Click();
     QCOMPARE(seen, (QStringList{"G1S1", "AB", "Unknown"}));
+}
+
+void TestAboutView::picturesLetTheDialogShowThrough() {
+    for (const QPixmap& picture : {AboutValvePicture(), AboutFlowPicture()}) {
+        const QImage image = picture.toImage();
+        // Nothing drawn in the corners, something drawn in the picture.
+        QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
+        QCOMPARE(image.pixelColor(image.width() - 1, image.height() - 1).alpha(), 0);
+        int drawn = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixelColor(x, y).alpha() == 255) ++drawn;
+        QVERIFY(drawn > image.width());
+    }
 }
 
 QTEST_MAIN(TestAboutView)

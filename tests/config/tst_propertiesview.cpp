@@ -25,6 +25,7 @@ struct Seen {
     QStringList ports, tips, addresses, devices;
     bool okDefault = false;
     QPoint pos;
+    QSize size;
     int dpiX = 0, dpiY = 0;
 };
 
@@ -47,6 +48,7 @@ Seen Look(QWidget* dialog) {
     s.okDefault = ok->isDefault();
     s.cancelText = dialog->findChild<QPushButton*>("cmdCancel")->text();
     s.pos = dialog->pos();
+    s.size = dialog->size();
     s.dpiX = dialog->logicalDpiX();
     s.dpiY = dialog->logicalDpiY();
     return s;
@@ -63,6 +65,8 @@ private slots:
     void escapeLeavesEverythingAsItWas();
     void reopenedAfterAFailedPortShowsTheLastChoices();
     void oneAdapterInAnothersPlaceIsShown();
+    void centredOnItsRealSize_data();
+    void centredOnItsRealSize();
 };
 
 void TestPropertiesView::showsTheChoicesAndTheirDevices() {
@@ -196,6 +200,30 @@ void TestPropertiesView::oneAdapterInAnothersPlaceIsShown() {
     QCOMPARE(after, (QStringList{"ttyS0", QString::fromUtf8("ttyUSB1 \u2014 USB-Serial \u00b5C \u2014 Prolific")}));
     QCOMPARE(note, QString("Device: /dev/serial/by-id/usb-Prolific_77"));
     QCOMPARE(rig.profile.read("Ports", "Com1").value_or(""), std::string("/dev/serial/by-id/usb-Prolific_77"));
+}
+
+void TestPropertiesView::centredOnItsRealSize_data() {
+    QTest::addColumn<int>("points");
+    QTest::newRow("9 pt") << 9;
+    QTest::newRow("13 pt") << 13;
+}
+
+void TestPropertiesView::centredOnItsRealSize() {
+    QFETCH(int, points);
+    DesktopFont font(points);
+    Rig rig;
+    rig.configure();
+    InstallPropertiesView(*rig.w, nullptr);
+    Seen seen;
+    WhenModal([&](QWidget* dialog) {
+        seen = Look(dialog);
+        dialog->findChild<QPushButton*>("cmdCancel")->click();
+    });
+    rig.w->mnuCfg_Click();
+    // The rig's screen is 1280 x 768 pixels; the dialog's middle is its middle.
+    const QRect shown(seen.pos, seen.size);
+    QVERIFY2(std::abs(shown.x() + shown.width() / 2 - 640) <= 1, qPrintable(QString::number(shown.x())));
+    QVERIFY2(std::abs(shown.y() + shown.height() / 2 - 384) <= 1, qPrintable(QString::number(shown.y())));
 }
 
 QTEST_MAIN(TestPropertiesView)

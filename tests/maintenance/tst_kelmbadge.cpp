@@ -26,18 +26,31 @@ void TestKelmBadge::colourForTotal_data() {
     QTest::addColumn<QString>("red");     // "-" for absent
     QTest::addColumn<QString>("yellow");  // "-" for absent
     QTest::addColumn<QString>("key");
-    QTest::newRow("none yet") << "-" << "-" << "-" << "kelm-g";
-    QTest::newRow("half below yellow") << " 999999.5" << "-" << "-" << "kelm-g";
-    QTest::newRow("at yellow") << " 1000000" << "-" << "-" << "kelm-y";
-    QTest::newRow("below red") << " 1499999.9" << "-" << "-" << "kelm-y";
-    QTest::newRow("at red") << " 1500000" << "-" << "-" << "kelm-r";
-    QTest::newRow("far beyond red") << " 9e9" << "-" << "-" << "kelm-r";
-    QTest::newRow("yellow above red") << " 700" << "500" << "1000" << "kelm-r";
-    QTest::newRow("yellow above red, below both") << " 499" << "500" << "1000" << "kelm-g";
-    QTest::newRow("red rounds half to even") << " 1000.2" << "1000.5" << "900" << "kelm-r";
-    QTest::newRow("yellow rounds half to even") << " 11.6" << "20" << "12.5" << "kelm-g";
-    QTest::newRow("negative red") << " 0" << "-10" << "-" << "kelm-r";
-    QTest::newRow("words are no total") << "many" << "-" << "-" << "kelm-g";
+    QTest::addColumn<QString>("spoken");  // the badge to a screen reader
+    QTest::newRow("none yet") << "-" << "-" << "-" << "kelm-g"
+        << "Green: 0 valve rotations; yellow warning at 1000000, red warning at 1500000";
+    QTest::newRow("half below yellow") << " 999999.5" << "-" << "-" << "kelm-g"
+        << "Green: 999999 valve rotations; yellow warning at 1000000, red warning at 1500000";
+    QTest::newRow("at yellow") << " 1000000" << "-" << "-" << "kelm-y"
+        << "Yellow: 1000000 valve rotations; yellow warning at 1000000, red warning at 1500000";
+    QTest::newRow("below red") << " 1499999.9" << "-" << "-" << "kelm-y"
+        << "Yellow: 1499999 valve rotations; yellow warning at 1000000, red warning at 1500000";
+    QTest::newRow("at red") << " 1500000" << "-" << "-" << "kelm-r"
+        << "Red: 1500000 valve rotations; yellow warning at 1000000, red warning at 1500000";
+    QTest::newRow("far beyond red") << " 9e9" << "-" << "-" << "kelm-r"
+        << "Red: 9000000000 valve rotations; yellow warning at 1000000, red warning at 1500000";
+    QTest::newRow("yellow above red") << " 700" << "500" << "1000" << "kelm-r"
+        << "Red: 700 valve rotations; yellow warning at 1000, red warning at 500";
+    QTest::newRow("yellow above red, below both") << " 499" << "500" << "1000" << "kelm-g"
+        << "Green: 499 valve rotations; yellow warning at 1000, red warning at 500";
+    QTest::newRow("red rounds half to even") << " 1000.2" << "1000.5" << "900" << "kelm-r"
+        << "Red: 1000 valve rotations; yellow warning at 900, red warning at 1000";
+    QTest::newRow("yellow rounds half to even") << " 11.6" << "20" << "12.5" << "kelm-g"
+        << "Green: 11 valve rotations; yellow warning at 12, red warning at 20";
+    QTest::newRow("negative red") << " 0" << "-10" << "-" << "kelm-r"
+        << "Red: 0 valve rotations; yellow warning at 1000000, red warning at -10";
+    QTest::newRow("words are no total") << "many" << "-" << "-" << "kelm-g"
+        << "Green: 0 valve rotations; yellow warning at 1000000, red warning at 1500000";
 }
 
 void TestKelmBadge::colourForTotal() {
@@ -45,12 +58,14 @@ void TestKelmBadge::colourForTotal() {
     QFETCH(QString, red);
     QFETCH(QString, yellow);
     QFETCH(QString, key);
+    QFETCH(QString, spoken);
     Rig rig;
     if (rotations != "-") rig.profile.write("Dervix", "Rotations", rotations.toStdString());
     if (red != "-") rig.profile.write("Dervix", "KelmRed", red.toStdString());
     if (yellow != "-") rig.profile.write("Dervix", "KelmYellow", yellow.toStdString());
     rig.w->setKelmgraphic(rig.w->g.ValveRotations);
     QCOMPARE(rig.badge.shown, std::vector<std::string>{key.toStdString()});
+    QCOMPARE(rig.badge.descriptions, std::vector<std::string>{spoken.toStdString()});
     QVERIFY(rig.dialogs.boxes.empty());
 }
 

@@ -84,6 +84,8 @@ private slots:
     void dialogTextsAndPlaces();
     void barFullBeyondRed();
     void resetByAccessKey();
+    void dialogFitsTheFont_data();
+    void dialogFitsTheFont();
 };
 
 void TestKelmWidgets::badgePictures_data() {
@@ -262,6 +264,53 @@ void TestKelmWidgets::resetByAccessKey() {
     QCOMPARE(rig.profile.get("Rotations"), std::string("0"));
     QVERIFY(rig.badge.shown.empty());
     QVERIFY(!rig.w->kelm.frmKelm.loaded());
+}
+
+void TestKelmWidgets::dialogFitsTheFont_data() {
+    QTest::addColumn<int>("points");
+    QTest::newRow("9 pt") << 9;
+    QTest::newRow("13 pt") << 13;
+}
+
+void TestKelmWidgets::dialogFitsTheFont() {
+    QFETCH(int, points);
+    DesktopFont font(points);
+    Rig rig;
+    rig.profile.write("Dervix", "Rotations", "1234567");
+    rig.w->setKelmgraphic(rig.w->g.ValveRotations);
+    InstallKelmView(*rig.w, nullptr);
+    struct Control {
+        QString name;
+        QRect place;
+        int needs;  // the height its text needs
+    };
+    std::vector<Control> seen;
+    QRect dialogRect;
+    WhenModal([&](QWidget* dialog) {
+        dialogRect = dialog->rect();
+        for (const char* name : {"lblRotations", "pbarKelm", "lblYellow", "lblRed", "cmdReset", "cmdOK"}) {
+            auto* control = dialog->findChild<QWidget*>(name);
+            const bool text = !qobject_cast<QProgressBar*>(control);
+            seen.push_back({name, control->geometry(),
+                            text ? std::max(control->sizeHint().height(), control->fontMetrics().height()) : 0});
+        }
+        dialog->findChild<QPushButton*>("cmdOK")->click();
+    });
+    rig.w->mnuKelm_Click();
+    QCOMPARE(seen.size(), std::size_t(6));
+    int labelsRight = 0;
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        const Control& c = seen[i];
+        QVERIFY2(dialogRect.contains(c.place), qPrintable(c.name));
+        QVERIFY2(c.place.height() >= c.needs, qPrintable(c.name));
+        // Top to bottom without overlapping; the two buttons share a row.
+        if (i > 0 && i < 5) QVERIFY2(c.place.top() > seen[i - 1].place.bottom(), qPrintable(c.name));
+        if (c.name.startsWith("lbl")) labelsRight = std::max(labelsRight, c.place.right());
+    }
+    QCOMPARE(seen[5].place.top(), seen[4].place.top());
+    // The bar is as wide as the labels that tell what it measures.
+    QCOMPARE(seen[1].place.left(), seen[0].place.left());
+    QCOMPARE(seen[1].place.right(), labelsRight);
 }
 
 QTEST_MAIN(TestKelmWidgets)

@@ -175,8 +175,10 @@ class FakeBadge : public MenuBadge {
 public:
     bool menuValid() const override { return valid; }
     void show(const std::string& key) override { shown.push_back(key); }
+    void describe(const std::string& text) override { descriptions.push_back(text); }
     bool valid = true;
     std::vector<std::string> shown;
+    std::vector<std::string> descriptions;
 };
 
 class FakeProcess : public Process {
