@@ -109,6 +109,9 @@ class Soak:
             wait_until(lambda: self.running_mark(), 3.0, what="\"Running\" set after START")
         else:
             wait_until(lambda: self.running_mark() == "", 3.0, what="\"Running\" emptied after STOP")
+            # "Rotations" is written just after "Running" is emptied, by the
+            # same handler; the link answers only once that has returned.
+            self.link.request("Label3")
         self.running = not self.running
         if slow:
             self.faults.restore()
