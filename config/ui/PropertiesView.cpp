@@ -72,6 +72,7 @@ PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(p
     // to it; labels and buttons name themselves by their captions.
     picture->setAccessibleName(QStringLiteral("Serial port"));
     cboPort_->setAccessibleName(QStringLiteral("PC COM Port"));
+    cboDevice_->setAccessibleName(QStringLiteral("Serial device"));
     address->setAccessibleName(QStringLiteral("Module Address"));
     line->setAccessibleName(QStringLiteral("Separator"));
 
