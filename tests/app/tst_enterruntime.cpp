@@ -9,26 +9,13 @@
 #include <functional>
 
 #include "app/Startup.h"
+#include "support/CapturedStderr.h"
 #include "support/WidgetHelpers.h"
 
 using namespace dervix;
 using namespace dervix::test;
 
 namespace {
-
-QByteArray CapturedStderr(const std::function<void()>& work) {
-    QTemporaryFile file;
-    if (!file.open()) return "<capture failed>";
-    fflush(stderr);
-    const int saved = ::dup(2);
-    ::dup2(file.handle(), 2);
-    work();
-    fflush(stderr);
-    ::dup2(saved, 2);
-    ::close(saved);
-    file.seek(0);
-    return file.readAll();
-}
 
 }  // namespace
 

@@ -16,27 +16,13 @@
 #include "platform/posix/PosixLineFile.h"
 #include "shell/DateTime.h"
 #include "shell/EventLog.h"
+#include "support/CapturedStderr.h"
 #include "support/Fakes.h"
 
 using namespace dervix;
 using namespace dervix::test;
 
 namespace {
-
-// Whatever the code under test writes to standard error meanwhile.
-QByteArray CapturedStderr(const std::function<void()>& work) {
-    QTemporaryFile file;
-    if (!file.open()) return "<capture failed>";
-    fflush(stderr);
-    const int saved = ::dup(2);
-    ::dup2(file.handle(), 2);
-    work();
-    fflush(stderr);
-    ::dup2(saved, 2);
-    ::close(saved);
-    file.seek(0);
-    return file.readAll();
-}
 
 class CountingLineFile : public FakeLineFile {
 public:
