@@ -41,7 +41,7 @@ SplitGridWidget::SplitGridWidget(FrmDervix& w, QWidget* parent) : QTableWidget(p
         // Start-up changes the table several times before the window is
         // shown; a hidden grid catches up once, when it is shown or measured.
         if (isVisible()) refresh();
-        else stale_ = true;
+        else stale_ = layoutStale_ = true;
     });
     shownMoves_ = grid_.activeCellMoves() - 1;  // show the first active cell
     refresh();
@@ -68,14 +68,18 @@ int SplitGridWidget::columnPixels(int col) const {
     return content + extra + SplitGridDelegate::markWidth(fontMetrics());
 }
 
-void SplitGridWidget::catchUp() const {
-    // Called from the size queries too, which the layout makes on a const
+void SplitGridWidget::catchUpLayout() const {
+    // The size queries, which start-up makes before the window is shown,
+    // need the columns and rows but not the cells. They are made on a const
     // widget: bringing the view up to date changes what it shows, not what it is.
-    if (stale_) const_cast<SplitGridWidget*>(this)->refresh();
+    if (layoutStale_ && grid_.redraw()) {
+        layoutStale_ = false;
+        const_cast<SplitGridWidget*>(this)->refreshLayout();
+    }
 }
 
 void SplitGridWidget::showEvent(QShowEvent* event) {
-    catchUp();
+    if (stale_) refresh();
     QTableWidget::showEvent(event);
     // Now the grid has its real height to scroll by.
     if (scrollOnShow_ && currentItem()) scrollToItem(currentItem());
@@ -85,7 +89,7 @@ void SplitGridWidget::showEvent(QShowEvent* event) {
 void SplitGridWidget::refresh() {
     // While redraw is off the logic is halfway through a change.
     if (!grid_.redraw()) return;
-    stale_ = false;
+    stale_ = layoutStale_ = false;
     QScopedValueRollback guard(refreshing_, true);
     refreshLayout();
     refreshCells();
@@ -183,7 +187,7 @@ void SplitGridWidget::operatorMoved(int row, int column) {
 }
 
 QSize SplitGridWidget::visibleAreaSize() const {
-    catchUp();
+    catchUpLayout();
     int width = 2 * frameWidth();
     int shown = 0;
     for (int c = 1; c <= grid_.columns() && shown < grid_.visibleColumns(); ++c) {
@@ -202,7 +206,7 @@ QSize SplitGridWidget::visibleAreaSize() const {
 }
 
 QSize SplitGridWidget::sizeHint() const {
-    catchUp();
+    catchUpLayout();
     return grid_.autoSize() ? visibleAreaSize() : QTableWidget::sizeHint();
 }
 

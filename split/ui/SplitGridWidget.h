@@ -33,7 +33,7 @@ protected:
 
 private:
     void refresh();
-    void catchUp() const;
+    void catchUpLayout() const;
     void refreshLayout();
     void refreshCells();
     void operatorMoved(int row, int column);
@@ -41,7 +41,10 @@ private:
     FrmDervix& w_;
     SplitGrid& grid_;
     bool refreshing_ = false;
-    mutable bool stale_ = false;  // changed while hidden, not yet shown
+    // Changed while hidden: the whole view is brought up to date when shown,
+    // its layout already when it is measured.
+    bool stale_ = false;
+    mutable bool layoutStale_ = false;
     unsigned shownMoves_ = 0;
     bool scrollOnShow_ = false;
 };
