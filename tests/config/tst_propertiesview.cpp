@@ -54,6 +54,17 @@ Seen Look(QWidget* dialog) {
     return s;
 }
 
+// Opens the dialog from the menu, looks at it, and leaves by the named button.
+Seen OpenAndLook(dervix::test::Rig& rig, const char* button) {
+    Seen seen;
+    WhenModal([&](QWidget* dialog) {
+        seen = Look(dialog);
+        dialog->findChild<QPushButton*>(button)->click();
+    });
+    rig.w->mnuCfg_Click();
+    return seen;
+}
+
 }  // namespace
 
 class TestPropertiesView : public QObject {
@@ -75,12 +86,7 @@ void TestPropertiesView::showsTheChoicesAndTheirDevices() {
     rig.profile.write("Dervix", "CommPort", "2");
     rig.profile.write("Dervix", "ModuleID", "10");
     InstallPropertiesView(*rig.w, nullptr);
-    Seen seen;
-    WhenModal([&](QWidget* dialog) {
-        seen = Look(dialog);
-        dialog->findChild<QPushButton*>("cmdCancel")->click();
-    });
-    rig.w->mnuCfg_Click();
+    const Seen seen = OpenAndLook(rig, "cmdCancel");
 
     QCOMPARE(seen.title, QString("Corvane Dervantix - Configuration"));
     QCOMPARE(seen.label1, QString("PC COM Port:"));
@@ -161,12 +167,7 @@ void TestPropertiesView::reopenedAfterAFailedPortShowsTheLastChoices() {
     QVERIFY(rig.w->config.loaded());
 
     rig.serial.failOpen.reset();
-    Seen seen;
-    WhenModal([&](QWidget* dialog) {
-        seen = Look(dialog);
-        dialog->findChild<QPushButton*>("cmdOK")->click();
-    });
-    rig.w->mnuCfg_Click();
+    const Seen seen = OpenAndLook(rig, "cmdOK");
     QCOMPARE(seen.port, QString("Com4"));
     QCOMPARE(seen.address, QString("C"));
     QCOMPARE(rig.lastFrame(), std::string("GC%\r\n"));
@@ -214,12 +215,7 @@ void TestPropertiesView::centredOnItsRealSize() {
     Rig rig;
     rig.configure();
     InstallPropertiesView(*rig.w, nullptr);
-    Seen seen;
-    WhenModal([&](QWidget* dialog) {
-        seen = Look(dialog);
-        dialog->findChild<QPushButton*>("cmdCancel")->click();
-    });
-    rig.w->mnuCfg_Click();
+    const Seen seen = OpenAndLook(rig, "cmdCancel");
     // The rig's screen is 1280 x 768 pixels; the dialog's middle is its middle.
     const QRect shown(seen.pos, seen.size);
     QVERIFY2(std::abs(shown.x() + shown.width() / 2 - 640) <= 1, qPrintable(QString::number(shown.x())));
