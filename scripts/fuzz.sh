@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-25}"
 build=build-fuzz
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
       -DDERVIX_FUZZ=ON -DDERVIX_TESTS=OFF -DDERVIX_WERROR=ON >/dev/null
 cmake --build "$build" --target fuzz -j "$(nproc)"
 
