@@ -1,6 +1,9 @@
 #include "platform/qt/QtSerialPort.h"
 
 #include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <poll.h>
 
 namespace dervix {
 
@@ -18,9 +21,7 @@ QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
 }
 
-QtSerialPort::~QtSerialPort() {
-    if (port_.isOpen()) port_.close();
-}
+QtSerialPort::~QtSerialPort() { close(); }
 
 SerialError QtSerialPort::qtError() const {
     return {kErrorBase + static_cast<int>(port_.error()), port_.errorString().toStdString()};
@@ -110,12 +111,15 @@ SerialPort::Result QtSerialPort::open() {
         }
     }
     port_.clearError();
+    hangupWatch_ = std::make_unique<QSocketNotifier>(port_.handle(), QSocketNotifier::Exception);
+    connect(hangupWatch_.get(), &QSocketNotifier::activated, this, &QtSerialPort::onHangupWatch);
     return std::nullopt;
 }
 
 void QtSerialPort::close() {
     ++generation_;
     receiveQueued_ = false;
+    hangupWatch_.reset();  // lets go of the descriptor before it is closed
     if (port_.isOpen()) port_.close();
 }
 
@@ -130,11 +134,19 @@ SerialPort::Result QtSerialPort::write(const std::string& bytes) {
     if (!port_.isOpen()) return kNotOpen;
     port_.clearError();
     const QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    if (port_.write(data) != data.size()) return qtError();
+    if (port_.write(data) != data.size()) {
+        // A line that hung up refuses the write (EIO) before the event loop
+        // has had a chance to notice: the loss is reported all the same.
+        if (hungUp()) queueDeviceGone();
+        return qtError();
+    }
     // Written now, not when the event loop next runs: the module's reply
     // time counts from the frame, and a nested box could hold it back.
     port_.flush();
-    if (port_.error() == QSerialPort::WriteError || port_.error() == QSerialPort::ResourceError) return qtError();
+    if (port_.error() == QSerialPort::WriteError || port_.error() == QSerialPort::ResourceError) {
+        if (hungUp()) queueDeviceGone();
+        return qtError();
+    }
     return std::nullopt;
 }
 
@@ -174,6 +186,24 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
         return;
     // A device that vanished floods these while isOpen() stays true: act on
     // the first, outside QSerialPort's own signal.
+    queueDeviceGone();
+}
+
+bool QtSerialPort::hungUp() const {
+    if (!port_.isOpen()) return false;
+    pollfd watched{static_cast<int>(port_.handle()), 0, 0};
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+void QtSerialPort::onHangupWatch() {
+    if (!hungUp()) return;
+    // The hang-up stays signalled until the port is closed: stop listening
+    // now, so the event loop does not spin until the queued close runs.
+    hangupWatch_->setEnabled(false);
+    queueDeviceGone();
+}
+
+void QtSerialPort::queueDeviceGone() {
     if (goneQueued_ || !port_.isOpen()) return;
     goneQueued_ = true;
     const unsigned generation = generation_;

@@ -17,15 +17,20 @@
 //                               device refuses, e.g. parity on a pseudo-terminal)
 //
 // Notifications: Receive (2) once per arrival, from a queued call, never from
-// inside QSerialPort's own signal. A device that disappears (read, write or
-// resource error) is closed and reported once as Dcb (1011, "Error retrieving
-// DCB"). Qt 6 reports no framing, parity, overrun or modem-line events, so
-// those codes never occur.
+// inside QSerialPort's own signal. A device that disappears is closed and
+// reported once as Dcb (1011, "Error retrieving DCB"). That is noticed from
+// the descriptor's own hang-up, not from QSerialPort's errors alone: Qt 6.4
+// floods read errors at a hang-up, Qt 6.8 reports nothing at all. Qt 6
+// reports no framing, parity, overrun or modem-line events, so those codes
+// never occur.
 #include <QObject>
 #include <QSerialPort>
 #include <functional>
+#include <memory>
 
 #include "platform/SerialPort.h"
+
+class QSocketNotifier;
 
 namespace dervix {
 
@@ -58,9 +63,15 @@ private:
     void onReadyRead();
     void deliverReceive();
     void onError(QSerialPort::SerialPortError error);
+    void onHangupWatch();
+    bool hungUp() const;
+    void queueDeviceGone();
     void deviceGone(unsigned generation);
 
     QSerialPort port_;
+    // Watches the open descriptor for a hang-up (poll's POLLHUP/POLLERR, which
+    // the event loop reports to an exception notifier); idle, it costs nothing.
+    std::unique_ptr<QSocketNotifier> hangupWatch_;
     std::function<void(int)> handler_;
 
     // Recorded and applied on open, as the line has always been set up.
