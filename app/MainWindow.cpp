@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -172,6 +173,10 @@ void MainWindow::applyStartupGeometry() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    // A native Wayland window is never told where it is: Qt 6.8 reports its
+    // frame margins as a position (-3, -30), which must not replace the
+    // operator's stored one.
+    w_.positionKnown = !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
     const double tpp = TwipsPerPixel(this);
     w_.form.left = static_cast<int>(std::lround(pos().x() * tpp));
     w_.form.top = static_cast<int>(std::lround(pos().y() * tpp));

@@ -55,6 +55,7 @@ void FrmDervix::Form_Load() {
 
 void FrmDervix::Form_Unload() {
     if (platform.serial.isOpen()) platform.serial.close();
+    if (!positionKnown) return;
     settings.WriteIniValue(kSection, "FormTop", SignedForm(form.top));
     settings.WriteIniValue(kSection, "FormLeft", SignedForm(form.left));
 }

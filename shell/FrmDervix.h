@@ -107,6 +107,9 @@ public:
     TextSlot txtDVXScmd;
 
     Geometry form{0, 0, kDesignWidth, kDesignHeight};
+    // False where the desktop neither places windows nor tells a window where
+    // it is (native Wayland): the close then keeps the stored position.
+    bool positionKnown = true;
 
     DeviceLink link;
     SplitRatio split;

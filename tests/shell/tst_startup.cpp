@@ -20,6 +20,7 @@ private slots:
     void positionIsKeptOnScreen();
     void heightEndsBelowButtons();
     void frameCloseSavesSignedPosition();
+    void closeWithoutAKnownPositionKeepsTheStoredOne();
     void exitSavesNothing();
     void goodSettingsOpenPortAndSendCheck();
     void openFailures_data();
@@ -162,6 +163,20 @@ void StartupTest::frameCloseSavesSignedPosition() {
     QVERIFY(rig.profile.content.find("FormTop= 2880") != std::string::npos);
     QVERIFY(rig.profile.content.find("FormLeft=-500") != std::string::npos);
     QCOMPARE(rig.serial.frames.size(), 1u);  // nothing sent at shutdown
+}
+
+void StartupTest::closeWithoutAKnownPositionKeepsTheStoredOne() {
+    Rig rig;
+    rig.configure();
+    rig.profile.write("Dervix", "FormTop", "20000");
+    rig.profile.write("Dervix", "FormLeft", "4500");
+    rig.w->Form_Load();  // pulls the top back onto the screen
+    rig.w->positionKnown = false;
+    rig.w->form = {-450, -45, 0, 0};
+    rig.w->Form_Unload();
+    QVERIFY(!rig.serial.isOpen());
+    QCOMPARE(Q(rig.profile.get("FormTop")), QByteArray("20000"));
+    QCOMPARE(Q(rig.profile.get("FormLeft")), QByteArray("4500"));
 }
 
 void StartupTest::exitSavesNothing() {
