@@ -218,7 +218,9 @@ void SplitGridWidget::changeEvent(QEvent* event) {
 
 void SplitGridWidget::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && event->modifiers() == Qt::NoModifier && currentRow() >= 0) {
+    // The keypad's Enter comes with the keypad modifier; it is still a bare Enter.
+    const bool bare = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (enter && bare && currentRow() >= 0) {
         event->accept();
         grid_.pick(grid_.activeCol(), grid_.activeRow());
         return;

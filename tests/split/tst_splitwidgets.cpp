@@ -79,6 +79,8 @@ private slots:
     void editsKeepTheCursor();
     void longestRatioIsShownInFull();
     void gridFilledWhileHiddenIsCurrentWhenShown();
+    void enterKeys_data();
+    void enterKeys();
     void followsTheFont();
 };
 
@@ -229,6 +231,33 @@ void SplitWidgetsTest::longestRatioIsShownInFull() {
         const int room = s.grid->visualItemRect(s.cell(r, 1)).width() - gutter - 2 * margin;
         QVERIFY2(QFontMetricsF(bold).horizontalAdvance(s.ratio(r)) <= room, qPrintable(s.ratio(r)));
     }
+}
+
+void SplitWidgetsTest::enterKeys_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("picks");
+    QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << true;
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << true;
+    QTest::newRow("Shift+Return") << int(Qt::Key_Return) << int(Qt::ShiftModifier) << false;
+    QTest::newRow("Ctrl+keypad Enter") << int(Qt::Key_Enter) << int(Qt::ControlModifier | Qt::KeypadModifier)
+                                       << false;
+}
+
+void SplitWidgetsTest::enterKeys() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, picks);
+    OnScreen s;
+    QVERIFY(QTest::qWaitForWindowExposed(&s.host));
+    s.grid->setFocus();
+    QTest::keyClick(s.grid, Qt::Key_Down);
+    QCOMPARE(s.grid->currentRow(), 4);
+    const std::size_t frames = s.rig.serial.frames.size();
+    QTest::keyClick(s.grid, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(s.rig.serial.frames.size(), frames + (picks ? 1 : 0));
+    if (picks) QCOMPARE(QString::fromStdString(s.rig.lastFrame()), "G1F" + s.cell(5, 4)->text() + "\r\n");
+    QCOMPARE(s.cell(5, 1)->background().color(), picks ? kGreen : QColor(Qt::white));
 }
 
 void SplitWidgetsTest::followsTheFont() {
