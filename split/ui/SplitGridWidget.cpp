@@ -173,10 +173,12 @@ void SplitGridWidget::refreshCells() {
             if (cell->textAlignment() != int(alignment)) cell->setTextAlignment(alignment);
             if (cell->background() != background) cell->setBackground(background);
             if (cell->foreground() != QBrush(Qt::black)) cell->setForeground(QBrush(Qt::black));
-            if (cell->data(SplitGridDelegate::kRecommendedRole).toBool() != marked) {
+            if (cell->data(SplitGridDelegate::kRecommendedRole).toBool() != marked)
                 cell->setData(SplitGridDelegate::kRecommendedRole, marked);
-                cell->setFont(marked ? bold : plain);
-            }
+            // Against the font itself, not the mark: after a font change a
+            // cell whose mark stayed would keep the old font.
+            const QFont& wanted = marked ? bold : plain;
+            if (cell->font() != wanted) cell->setFont(wanted);
         }
     }
 }
