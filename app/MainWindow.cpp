@@ -25,11 +25,12 @@ MainWindow::MainWindow(FrmDervix& w, QWidget* parent) : QMainWindow(parent), w_(
     buildMenu();
     buildControls();
     // Start-up keeps the window on the screen by the size it will have once
-    // cut below the buttons; rounded up, so a window placed at the far edge
-    // ends there rather than a pixel beyond it.
+    // cut below the buttons, with the frame the window manager puts round it
+    // (known only once the window is shown; none before); rounded up, so a
+    // window placed at the far edge ends there rather than a pixel beyond it.
     w_.setSizeSource([this] {
         const double tpp = TwipsPerPixel(this);
-        const QSize size = startupSize(FrmDervix::kCutHeight);
+        const QSize size = startupSize(FrmDervix::kCutHeight) + frameGeometry().size() - geometry().size();
         return Geometry{0, 0, static_cast<int>(std::ceil(size.width() * tpp)),
                         static_cast<int>(std::ceil(size.height() * tpp))};
     });
@@ -169,7 +170,30 @@ QSize MainWindow::startupSize(int heightTwips) {
 void MainWindow::applyStartupGeometry() {
     const double tpp = TwipsPerPixel(this);
     setFixedSize(startupSize(w_.form.height));
+    framePending_ = true;
     move(static_cast<int>(std::lround(w_.form.left / tpp)), static_cast<int>(std::lround(w_.form.top / tpp)));
+}
+
+void MainWindow::keepFramedOnScreen() {
+    // Once, when the frame first shows: later moves are the operator's own.
+    if (!framePending_ || frameGeometry().size() == size()) return;
+    framePending_ = false;
+    const Geometry placed = w_.form;
+    w_.KeepOnScreen();
+    if (w_.form.left == placed.left && w_.form.top == placed.top) return;
+    const double tpp = TwipsPerPixel(this);
+    move(static_cast<int>(std::lround(w_.form.left / tpp)), static_cast<int>(std::lround(w_.form.top / tpp)));
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    keepFramedOnScreen();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    // A window manager frames the window after it is shown, moving it as it does.
+    keepFramedOnScreen();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

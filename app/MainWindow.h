@@ -32,6 +32,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     void buildMenu();
@@ -40,10 +42,13 @@ private:
     void layoutBelowGrid();
     // The window's size once cut to heightTwips, its controls laid out.
     QSize startupSize(int heightTwips);
+    // Pulls the window back again once its frame is known and counted.
+    void keepFramedOnScreen();
 
     FrmDervix& w_;
     WidgetBinding bind_;
     double scale_ = 1.0;  // the layout grows with a font larger than the design's
+    bool framePending_ = false;  // placed by start-up, its frame not yet counted
     // Controls placed below the grid, with their place in the design.
     std::vector<std::pair<QWidget*, QRect>> belowGrid_;
     QAction* mnuKelm_ = nullptr;

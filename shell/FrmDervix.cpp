@@ -1,5 +1,6 @@
 #include "shell/FrmDervix.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "shell/Numbers.h"
@@ -36,21 +37,31 @@ void FrmDervix::Form_Load() {
 
     form.top = Twips(NumericValue(settings.GetIniValue(kSection, "FormTop")));
     form.left = Twips(NumericValue(settings.GetIniValue(kSection, "FormLeft")));
+    KeepOnScreen();
+    form.height = kCutHeight;
+
+    g.LinkState = kReady;
+    SetupSerialCommunications();
+}
+
+void FrmDervix::KeepOnScreen() {
     const ScreenSize screen = platform.screen.size();
-    // The window as it really is: a larger desktop font makes the grid and
-    // the window wider than the design, and a stored position near the far
-    // edge would leave the grid's last column and Start off the screen.
+    // The window as it really is, frame included: a larger desktop font makes
+    // the grid and the window wider than the design, and a stored position
+    // near the far edge would leave the grid's last column and Start off the
+    // screen. Never less than the design, though: before the window is shown
+    // nobody knows its frame, and the design leaves room for one.
     Geometry size{0, 0, kDesignWidth, kDesignHeight};
-    if (sizeSource_) size = sizeSource_();
+    if (sizeSource_) {
+        const Geometry real = sizeSource_();
+        size.width = std::max(size.width, real.width);
+        size.height = std::max(size.height, real.height);
+    }
     // Only the far edges are checked: a negative position is the operator's
     // own choice on a desktop that extends to the left or top.
     if (form.top + size.height > screen.heightTwips) form.top = screen.heightTwips - size.height;
     if (form.left + size.width > screen.widthTwips) form.left = screen.widthTwips - size.width;
     form.width = size.width;
-    form.height = kCutHeight;
-
-    g.LinkState = kReady;
-    SetupSerialCommunications();
 }
 
 void FrmDervix::Form_Unload() {

@@ -81,9 +81,14 @@ public:
     void SendSplitterCode(std::uint8_t code) { split.SendSplitterCode(code); }
     void setKelmgraphic(double& rotations) { kelm.setKelmgraphic(rotations); }
 
-    // Where the window's outer size (width, height in twips) comes from once
-    // its controls are laid out for the desktop's font; without one, start-up
-    // keeps the window on the screen by the designed size.
+    // Pulls the window back from the screen's right and bottom edges so that
+    // all of it shows; start-up does it, and the window again once its frame
+    // is known.
+    void KeepOnScreen();
+
+    // Where the window's outer size (width, height in twips, frame included
+    // once there is one) comes from once its controls are laid out for the
+    // desktop's font; the designed size is the least that is kept on screen.
     using SizeSource = std::function<Geometry()>;
     void setSizeSource(SizeSource source) { sizeSource_ = std::move(source); }
 

@@ -173,10 +173,12 @@ void SplitGridWidget::refreshCells() {
             if (cell->textAlignment() != int(alignment)) cell->setTextAlignment(alignment);
             if (cell->background() != background) cell->setBackground(background);
             if (cell->foreground() != QBrush(Qt::black)) cell->setForeground(QBrush(Qt::black));
-            if (cell->data(SplitGridDelegate::kRecommendedRole).toBool() != marked) {
+            if (cell->data(SplitGridDelegate::kRecommendedRole).toBool() != marked)
                 cell->setData(SplitGridDelegate::kRecommendedRole, marked);
-                cell->setFont(marked ? bold : plain);
-            }
+            // Against the font itself, not the mark: after a font change a
+            // cell whose mark stayed would keep the old font.
+            const QFont& wanted = marked ? bold : plain;
+            if (cell->font() != wanted) cell->setFont(wanted);
         }
     }
 }
@@ -218,7 +220,9 @@ void SplitGridWidget::changeEvent(QEvent* event) {
 
 void SplitGridWidget::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && event->modifiers() == Qt::NoModifier && currentRow() >= 0) {
+    // The keypad's Enter comes with the keypad modifier; it is still a bare Enter.
+    const bool bare = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (enter && bare && currentRow() >= 0) {
         event->accept();
         grid_.pick(grid_.activeCol(), grid_.activeRow());
         return;

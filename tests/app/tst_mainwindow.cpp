@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -148,6 +149,8 @@ void MainWindowTest::keptOnScreenByItsRealSize_data() {
     QTest::newRow("beyond the right edge, 13 pt") << 13 << " 0" << " 60000";
     QTest::newRow("beyond the bottom edge, 13 pt") << 13 << " 60000" << " 0";
     QTest::newRow("beyond both, 9 pt") << 9 << " 60000" << " 60000";
+    QTest::newRow("beyond the bottom edge, 9 pt") << 9 << " 60000" << " 0";
+    QTest::newRow("beyond both, 20 pt") << 20 << " 60000" << " 60000";
 }
 
 void MainWindowTest::keptOnScreenByItsRealSize() {
@@ -157,12 +160,16 @@ void MainWindowTest::keptOnScreenByItsRealSize() {
     DesktopFont font(points);
     Started s({{"FormTop", top.toStdString()}, {"FormLeft", left.toStdString()}});
     const QRect screen(0, 0, 19200 / 15, 11520 / 15);  // the rig's screen
-    const QRect window(s.mw->pos(), s.mw->size());
+    const QRect window = s.mw->frameGeometry();
+    QVERIFY(window.size() != s.mw->size());  // framed, as on a desktop
     QVERIFY2(screen.contains(window), qPrintable(QString("%1,%2 %3x%4").arg(window.x()).arg(window.y())
                                                        .arg(window.width()).arg(window.height())));
-    // Pulled back just far enough: the window ends at the far edge.
-    if (top.trimmed() != "0") QCOMPARE(window.bottom(), screen.bottom());
-    if (left.trimmed() != "0") QCOMPARE(window.right(), screen.right());
+    // Pulled back just far enough: the frame ends at the far edge, unless
+    // the designed size is the larger.
+    if (top.trimmed() != "0")
+        QCOMPARE(window.top(), std::min(screen.height() - window.height(), (11520 - FrmDervix::kDesignHeight) / 15));
+    if (left.trimmed() != "0")
+        QCOMPARE(window.left(), std::min(screen.width() - window.width(), (19200 - FrmDervix::kDesignWidth) / 15));
 }
 
 void MainWindowTest::gridFirstShowsTheChosenRow_data() {

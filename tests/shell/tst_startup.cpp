@@ -118,25 +118,33 @@ void StartupTest::positionIsKeptOnScreen_data() {
     QTest::addColumn<QString>("top");
     QTest::addColumn<QString>("left");
     QTest::addColumn<int>("screenHeight");
+    QTest::addColumn<QSize>("real");  // the window's size with its frame, twips; none: not known
     QTest::addColumn<int>("expectedTop");
     QTest::addColumn<int>("expectedLeft");
-    QTest::newRow("pulled up") << "20000" << "100" << 11520 << 7520 << 100;
-    QTest::newRow("exactly at the edge stays") << "7520" << "0" << 11520 << 7520 << 0;
-    QTest::newRow("pulled left") << "0" << "30000" << 11520 << 0 << 19200 - FrmDervix::kDesignWidth;
-    QTest::newRow("negative kept") << "-300" << "-500" << 11520 << -300 << -500;
-    QTest::newRow("signed form") << " 2880" << " 1440" << 11520 << 2880 << 1440;
-    QTest::newRow("not a number") << "top" << "" << 11520 << 0 << 0;
+    const QSize none;
+    QTest::newRow("pulled up") << "20000" << "100" << 11520 << none << 7520 << 100;
+    QTest::newRow("exactly at the edge stays") << "7520" << "0" << 11520 << none << 7520 << 0;
+    QTest::newRow("pulled left") << "0" << "30000" << 11520 << none << 0 << 19200 - FrmDervix::kDesignWidth;
+    QTest::newRow("negative kept") << "-300" << "-500" << 11520 << none << -300 << -500;
+    QTest::newRow("signed form") << " 2880" << " 1440" << 11520 << none << 2880 << 1440;
+    QTest::newRow("not a number") << "top" << "" << 11520 << none << 0 << 0;
+    QTest::newRow("smaller window pulled by the design")
+        << "20000" << "30000" << 11520 << QSize(2500, 3400) << 7520 << 19200 - FrmDervix::kDesignWidth;
+    QTest::newRow("larger window pulled by its frame")
+        << "20000" << "30000" << 11520 << QSize(3300, 4450) << 7070 << 15900;
 }
 
 void StartupTest::positionIsKeptOnScreen() {
     QFETCH(QString, top);
     QFETCH(QString, left);
     QFETCH(int, screenHeight);
+    QFETCH(QSize, real);
     QFETCH(int, expectedTop);
     QFETCH(int, expectedLeft);
     Rig rig;
     rig.configure();
     rig.screen.screen = {19200, screenHeight};
+    if (real.isValid()) rig.w->setSizeSource([real] { return Geometry{0, 0, real.width(), real.height()}; });
     rig.profile.write("Dervix", "FormTop", top.toStdString());
     rig.profile.write("Dervix", "FormLeft", left.toStdString());
     rig.w->Form_Load();

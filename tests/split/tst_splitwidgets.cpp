@@ -79,6 +79,9 @@ private slots:
     void editsKeepTheCursor();
     void longestRatioIsShownInFull();
     void gridFilledWhileHiddenIsCurrentWhenShown();
+    void enterKeys_data();
+    void enterKeys();
+    void followsTheFont_data();
     void followsTheFont();
 };
 
@@ -231,17 +234,62 @@ void SplitWidgetsTest::longestRatioIsShownInFull() {
     }
 }
 
+void SplitWidgetsTest::enterKeys_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<bool>("picks");
+    QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << true;
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << true;
+    QTest::newRow("Shift+Return") << int(Qt::Key_Return) << int(Qt::ShiftModifier) << false;
+    QTest::newRow("Ctrl+keypad Enter") << int(Qt::Key_Enter) << int(Qt::ControlModifier | Qt::KeypadModifier)
+                                       << false;
+}
+
+void SplitWidgetsTest::enterKeys() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(bool, picks);
+    OnScreen s;
+    QVERIFY(QTest::qWaitForWindowExposed(&s.host));
+    s.grid->setFocus();
+    QTest::keyClick(s.grid, Qt::Key_Down);
+    QCOMPARE(s.grid->currentRow(), 4);
+    const std::size_t frames = s.rig.serial.frames.size();
+    QTest::keyClick(s.grid, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(s.rig.serial.frames.size(), frames + (picks ? 1 : 0));
+    if (picks) QCOMPARE(QString::fromStdString(s.rig.lastFrame()), "G1F" + s.cell(5, 4)->text() + "\r\n");
+    QCOMPARE(s.cell(5, 1)->background().color(), picks ? kGreen : QColor(Qt::white));
+}
+
+void SplitWidgetsTest::followsTheFont_data() {
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QString>("flow");  // typed after the change; empty: none
+    QTest::newRow("twice as large") << 2.0 << "";
+    QTest::newRow("larger, then other rows marked") << 1.5 << "1";
+}
+
 void SplitWidgetsTest::followsTheFont() {
+    QFETCH(double, scale);
+    QFETCH(QString, flow);
     OnScreen s;
     QVERIFY(QTest::qWaitForWindowExposed(&s.host));
     const int before = s.grid->columnWidth(1);
-    QFont larger = s.host.font();
-    larger.setPointSizeF(larger.pointSizeF() * 2);
-    s.host.setFont(larger);
+    QFont changed = s.host.font();
+    changed.setPointSizeF(changed.pointSizeF() * scale);
+    s.host.setFont(changed);
+    if (!flow.isEmpty()) s.retype(flow);
     QVERIFY(s.grid->columnWidth(1) > before);
     QVERIFY(s.grid->columnWidth(1) >= 6 * s.grid->characterWidth());
     QCOMPARE(s.grid->viewport()->height(), 5 * s.grid->rowHeight(0));
     QCOMPARE(s.grid->viewport()->width(), s.grid->columnWidth(0) + s.grid->columnWidth(1) + s.grid->columnWidth(2));
+    // Every cell in the new font, the marked rows in its bold.
+    for (int r = 1; r <= 23; ++r) {
+        for (int c = 1; c <= 3; ++c) {
+            const QFont shown = s.cell(r, c)->font();
+            QCOMPARE(shown.pointSizeF(), changed.pointSizeF());
+            QCOMPARE(shown.bold(), s.marked(r));
+        }
+    }
 }
 
 QTEST_MAIN(SplitWidgetsTest)
