@@ -134,19 +134,11 @@ SerialPort::Result QtSerialPort::write(const std::string& bytes) {
     if (!port_.isOpen()) return kNotOpen;
     port_.clearError();
     const QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    if (port_.write(data) != data.size()) {
-        // A line that hung up refuses the write (EIO) before the event loop
-        // has had a chance to notice: the loss is reported all the same.
-        if (hungUp()) queueDeviceGone();
-        return qtError();
-    }
+    if (port_.write(data) != data.size()) return qtError();
     // Written now, not when the event loop next runs: the module's reply
     // time counts from the frame, and a nested box could hold it back.
     port_.flush();
-    if (port_.error() == QSerialPort::WriteError || port_.error() == QSerialPort::ResourceError) {
-        if (hungUp()) queueDeviceGone();
-        return qtError();
-    }
+    if (port_.error() == QSerialPort::WriteError || port_.error() == QSerialPort::ResourceError) return qtError();
     return std::nullopt;
 }
 

@@ -195,20 +195,41 @@ private slots:
     }
 
     // A pulled adapter: one line error, the port closed, no flood, and a new
-    // device can be opened later.
+    // device can be opened later; whether the loss is met by the event loop,
+    // inside a box the receive handler opened, or by a write that comes first.
+    void deviceDisappears_data() {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<QList<int>>("expected");
+        QTest::newRow("idle") << "idle" << QList<int>{Dcb};
+        QTest::newRow("while the receive handler waits in a box") << "in a box" << QList<int>{Receive, Dcb};
+        QTest::newRow("at a write") << "at a write" << QList<int>{Dcb};
+    }
+
     void deviceDisappears() {
+        QFETCH(QString, when);
+        QFETCH(QList<int>, expected);
         QtSerialPort port;
         QVERIFY(!OpenLikeTheProgram(port, path_));
         QList<int> codes;
         port.setNotificationHandler([&](int code) {
             codes << code;
             port.readAll();
+            if (code == Receive && when == "in a box") {
+                sim_.hangUp();
+                QDeadlineTimer answered(5000);
+                while (!codes.contains(Dcb) && !answered.hasExpired())
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            }
         });
-        sim_.hangUp();
+        if (when == "in a box") {
+            sim_.sendRaw("first\r\n");
+        } else {
+            sim_.hangUp();
+            if (when == "at a write") QVERIFY(port.write("G1S\r\n").has_value());
+        }
         QTRY_VERIFY(codes.contains(Dcb));
         QTest::qWait(200);
-        QCOMPARE(codes.count(Dcb), 1);
-        QCOMPARE(codes.size(), 1);
+        QCOMPARE(codes, expected);
         QVERIFY(!port.isOpen());
         auto e = port.write("G1S\r\n");
         QVERIFY(e.has_value());
