@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
 
     const std::string programFolder = QCoreApplication::applicationDirPath().toStdString();
     const dervix::LogPlace logPlace = dervix::ChooseLogPlace(programFolder);
-    dervix::PosixLineFile logFile(logPlace.folderToMake);
+    dervix::PosixLineFile logFile(logPlace.folderToMake, logPlace.followLink);
     dervix::QtDialogs dialogs;
     dervix::QtSerialPort serial;
     dervix::QtTimer timer;

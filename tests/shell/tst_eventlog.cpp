@@ -267,8 +267,11 @@ void TestEventLog::noticeWaitsForTheBoxWhoseLineFailed() {
 void TestEventLog::failureOfRealFile_data() {
     QTest::addColumn<QString>("kind");
     QTest::newRow("folder missing") << "missing";
-    QTest::newRow("disk full") << "full";
+    QTest::newRow("link to the full device") << "full";
     QTest::newRow("read-only folder") << "readonly";
+    // A log collector that has ended, or still reads: never waited for.
+    QTest::newRow("named pipe nobody reads") << "fifo";
+    QTest::newRow("named pipe with a reader") << "fifo-read";
 }
 
 void TestEventLog::failureOfRealFile() {
@@ -284,7 +287,12 @@ void TestEventLog::failureOfRealFile() {
         if (::geteuid() == 0) QSKIP("root writes into read-only folders");
         QVERIFY(QDir().mkdir(folder));
         QVERIFY(::chmod(folder.toLocal8Bit().constData(), 0555) == 0);
+    } else if (kind.startsWith("fifo")) {
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(::mkfifo(QFile::encodeName(log).constData(), 0644) == 0);
     }
+    const int reader = kind == "fifo-read" ? ::open(QFile::encodeName(log).constData(), O_RDONLY | O_NONBLOCK) : -1;
+    if (kind == "fifo-read") QVERIFY(reader >= 0);
 
     Globals g;
     g.LogEnabled = 1;
@@ -298,13 +306,15 @@ void TestEventLog::failureOfRealFile() {
         eventLog.WriteLog("lost two");
     });
     QCOMPARE(err.count("cannot be written"), 1);
+    if (kind.startsWith("fifo")) QVERIFY2(err.contains("not a regular file"), err.constData());
     QCOMPARE(int(pump.posted.size()), 1);
     pump.runPosted();
     QCOMPARE(int(dialogs.boxes.size()), 1);
+    if (reader >= 0) ::close(reader);
 
     // The operator repairs it; the very next line goes in.
     if (kind == "missing") QVERIFY(QDir().mkdir(folder));
-    if (kind == "full") QVERIFY(QFile::remove(log));
+    if (kind == "full" || kind.startsWith("fifo")) QVERIFY(QFile::remove(log));
     if (kind == "readonly") QVERIFY(::chmod(folder.toLocal8Bit().constData(), 0755) == 0);
     eventLog.WriteLog("kept");
     QCOMPARE(FileBytes(log), QByteArray("Dec 06 2026 10:00:05 PM: kept\r\n"));
@@ -317,26 +327,35 @@ void TestEventLog::logPlace_data() {
     QTest::addColumn<QString>("dervixLog");
     QTest::addColumn<QString>("stateHome");
     QTest::addColumn<bool>("programWritable");
+    QTest::addColumn<QString>("link");     // a symbolic link to target.log placed there first; empty: none
     QTest::addColumn<QString>("written");  // the file that gets the lines; empty: none does
-    QTest::newRow("program folder writable") << "" << "/xdg" << true << "prog/Dervix.txt";
-    QTest::newRow("program folder not writable") << "" << "/xdg" << false << "xdg/dervix/Dervix.txt";
-    QTest::newRow("default state folder") << "" << "" << false << "home/.local/state/dervix/Dervix.txt";
-    QTest::newRow("relative state home ignored") << "" << "xdg" << false << "home/.local/state/dervix/Dervix.txt";
-    QTest::newRow("DERVIX_LOG before the program folder") << "/mine.log" << "/xdg" << true << "mine.log";
-    QTest::newRow("DERVIX_LOG before the state folder") << "/mine.log" << "/xdg" << false << "mine.log";
-    QTest::newRow("DERVIX_LOG names a folder") << "/prog" << "/xdg" << false << "";
-    QTest::newRow("DERVIX_LOG in a missing folder") << "/absent/mine.log" << "/xdg" << false << "";
+    QTest::newRow("program folder writable") << "" << "/xdg" << true << "" << "prog/Dervix.txt";
+    QTest::newRow("program folder not writable") << "" << "/xdg" << false << "" << "xdg/dervix/Dervix.txt";
+    QTest::newRow("default state folder") << "" << "" << false << "" << "home/.local/state/dervix/Dervix.txt";
+    QTest::newRow("relative state home ignored") << "" << "xdg" << false << "" << "home/.local/state/dervix/Dervix.txt";
+    QTest::newRow("DERVIX_LOG before the program folder") << "/mine.log" << "/xdg" << true << "" << "mine.log";
+    QTest::newRow("DERVIX_LOG before the state folder") << "/mine.log" << "/xdg" << false << "" << "mine.log";
+    QTest::newRow("DERVIX_LOG names a folder") << "/prog" << "/xdg" << false << "" << "";
+    QTest::newRow("DERVIX_LOG in a missing folder") << "/absent/mine.log" << "/xdg" << false << "" << "";
+    QTest::newRow("DERVIX_LOG may be a link") << "/mine.log" << "/xdg" << false << "mine.log" << "target.log";
+    QTest::newRow("link planted in the program folder") << "" << "/xdg" << true << "prog/Dervix.txt" << "";
+    QTest::newRow("link planted in the state folder") << "" << "/xdg" << false << "xdg/dervix/Dervix.txt" << "";
 }
 
 void TestEventLog::logPlace() {
     QFETCH(QString, dervixLog);
     QFETCH(QString, stateHome);
     QFETCH(bool, programWritable);
+    QFETCH(QString, link);
     QFETCH(QString, written);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkpath("prog"));
     QVERIFY(QDir(dir.path()).mkpath("home"));
+    if (!link.isEmpty()) {
+        QVERIFY(QDir(dir.path()).mkpath(QFileInfo(link).path()));
+        QVERIFY(QFile::link(dir.filePath("target.log"), dir.filePath(link)));
+    }
     const auto expand = [&dir](const QString& v) { return v.startsWith('/') ? dir.path() + v : v; };
     // Each row sets the environment afresh; nothing else in this program reads it.
     const auto set = [](const char* name, const QString& value) {
@@ -352,7 +371,7 @@ void TestEventLog::logPlace() {
     Globals g;
     g.LogEnabled = 1;
     FakeClock clock;
-    PosixLineFile file(place.folderToMake);
+    PosixLineFile file(place.folderToMake, place.followLink);
     FakeDialogs dialogs;
     FakeEventPump pump;
     EventLog log(g, clock, file, dialogs, pump, programFolder, place.path);
@@ -363,14 +382,15 @@ void TestEventLog::logPlace() {
     if (written.isEmpty()) {
         // Once per outage, and the program goes on.
         QCOMPARE(err.count("cannot be written"), 1);
-        QVERIFY(err.contains(QFile::encodeName(expand(dervixLog))));
+        QVERIFY(err.contains(QFile::encodeName(QString::fromStdString(place.path))));
         QCOMPARE(int(pump.posted.size()), 1);
         QVERIFY(!QFileInfo::exists(dir.filePath("absent")));
+        QVERIFY(!QFileInfo::exists(dir.filePath("target.log")));
         return;
     }
     QVERIFY2(err.isEmpty(), err.constData());
     QVERIFY(pump.posted.empty());
-    QCOMPARE(QString::fromStdString(place.path), dir.filePath(written));
+    QCOMPARE(QString::fromStdString(place.path), dir.filePath(link.isEmpty() ? written : link));
     QCOMPARE(FileBytes(dir.filePath(written)),
              QByteArray("Dec 06 2026 10:00:05 PM: one\r\nDec 06 2026 10:00:05 PM: two\r\n"));
     // A folder the program makes is the user's alone.
