@@ -103,7 +103,9 @@ public:
     SplitGrid vaSplit;
     Button cmdSetSplit{"Se&t"};
     Button cmdStart{"&Start"};
-    TextSlot DervixResp;
+    // A reply is handled when it changes: the "NO RESPONSE" of a line error
+    // while the time-out box of that very silence is open is nothing new.
+    TextSlot DervixResp{{}, TextSlot::OnChange};
     TextSlot txtDVXScmd;
 
     Geometry form{0, 0, kDesignWidth, kDesignHeight};
