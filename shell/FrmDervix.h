@@ -41,6 +41,8 @@ struct Platform {
     MenuBadge& badge;
     Process& process;
     SerialDevices& devices;
+    // Paces the attempts to reopen a device that came back.
+    OneShotTimer& reopenTimer;
     std::string programFolder;
     Version version;
     // The event log file; empty means Dervix.txt in programFolder.
