@@ -109,10 +109,11 @@ int main(int argc, char** argv) {
 
     const std::string programFolder = QCoreApplication::applicationDirPath().toStdString();
     const dervix::LogPlace logPlace = dervix::ChooseLogPlace(programFolder);
-    dervix::PosixLineFile logFile(logPlace.folderToMake);
+    dervix::PosixLineFile logFile(logPlace.folderToMake, logPlace.followLink);
     dervix::QtDialogs dialogs;
     dervix::QtSerialPort serial;
     dervix::QtTimer timer;
+    dervix::QtTimer reopenTimer;
     dervix::SystemClock clock;
     dervix::QtEventPump pump;
     dervix::QtScreen screen;
@@ -120,8 +121,8 @@ int main(int argc, char** argv) {
     dervix::QtProcess process;
     dervix::QtSerialDevices devices;
     process.setLastWork([&serial] { serial.close(); });
-    dervix::Platform platform{profile,  logFile, dialogs, serial, timer,
-                              clock,    pump,    screen,  badge,  process, devices,
+    dervix::Platform platform{profile, logFile, dialogs, serial,  timer,       clock,
+                              pump,    screen,  badge,   process, devices,     reopenTimer,
                               programFolder,
                               {DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH},
                               logPlace.path};

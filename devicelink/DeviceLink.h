@@ -45,6 +45,11 @@ public:
     // What the response slot keeps at most while no complete reply arrives.
     static constexpr std::size_t kMaxPendingReply = 4096;
 
+    // A device that came back but cannot be opened yet is tried again this
+    // often, this many times, before the operator is told.
+    static constexpr int kReopenRetryMs = 500;
+    static constexpr int kReopenRetries = 10;
+
 private:
     // True when the caller goes on with the slot's present text (CHECK).
     bool noResponse();
@@ -63,6 +68,7 @@ private:
     std::unique_ptr<SerialDevices::Watch> lostWatch_;
     bool deviceSeenAbsent_ = false;
     bool reopenFailureShown_ = false;
+    int reopenRetries_ = 0;  // ticks of the reopen timer since the device came back
 };
 
 }  // namespace dervix

@@ -70,6 +70,7 @@ std::string DeviceLink::PortDevice(Settings& settings, int portNumber) {
 
 std::string DeviceLink::OpenPort() {
     lostWatch_.reset();
+    w_.platform.reopenTimer.stop();
     device_.clear();
     return openPort();
 }

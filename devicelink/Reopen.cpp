@@ -20,19 +20,25 @@ void DeviceLink::lineLost() {
     // or a dying device would be opened again and again.
     deviceSeenAbsent_ = devices.resolve(device_).empty();
     reopenFailureShown_ = false;
+    reopenRetries_ = 0;
     lostWatch_ = devices.watch(device_, [this] { lookForDevice(); });
 }
 
 void DeviceLink::lookForDevice() {
     if (!lostWatch_) return;
+    OneShotTimer& retry = w_.platform.reopenTimer;
     if (w_.platform.serial.isOpen()) {  // opened meanwhile by other means
         lostWatch_.reset();
+        retry.stop();
         return;
     }
     const std::string node = w_.platform.devices.resolve(device_);
     if (node.empty()) {
         deviceSeenAbsent_ = true;
-        reopenFailureShown_ = false;  // a later return is a new one
+        // A later return is a new one, with its own attempts and its own word.
+        reopenFailureShown_ = false;
+        reopenRetries_ = 0;
+        retry.stop();
         return;
     }
     if (!deviceSeenAbsent_) return;
@@ -41,14 +47,22 @@ void DeviceLink::lookForDevice() {
     const std::string device = device_;
     const std::string failure = openPort();
     if (!failure.empty()) {
-        // Busy or not yet ours (udev sets the owner just after the node
-        // appears): said once, and tried again at the next change or check.
+        // Busy, or not yet ours (udev sets the group just after the node
+        // appears): tried again shortly, and only what lasts is said, once;
+        // after that every change or check of the watch tries again.
         if (reopenFailureShown_) return;
+        if (reopenRetries_ < kReopenRetries) {
+            if (!retry.isActive()) retry.start();
+            return;
+        }
         reopenFailureShown_ = true;
-        reportOpenFailure(failure);
+        w_.log.LoggedMsgBox("COM" + w_.g.PortNumber + " (" + device + ") is back but cannot be opened:\r\r" +
+                                failure + "\r\rDervix keeps watching the port and opens it as soon as it can.",
+                            MsgBox::Information, kSection);
         return;
     }
     lostWatch_.reset();
+    retry.stop();
     w_.log.WriteLog("Port reopened - " + device + (node != device ? " (" + node + ")" : std::string()));
     w_.txtDVXScmd.setText("CHECK");
 }

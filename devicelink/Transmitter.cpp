@@ -48,6 +48,11 @@ void DeviceLink::wire() {
     w_.platform.timer.setInterval(500);
     w_.platform.timer.setHandler([this] { TimerResp_Timer(); });
     w_.platform.serial.setNotificationHandler([this](int code) { MSComm_OnComm(code); });
+    w_.platform.reopenTimer.setInterval(kReopenRetryMs);
+    w_.platform.reopenTimer.setHandler([this] {
+        ++reopenRetries_;
+        lookForDevice();
+    });
     w_.cmdStart.setClickHandler([this] { cmdStart_Click(); });
 }
 

@@ -22,13 +22,16 @@ private:
 };
 
 // A text cell whose change handler runs at once, nested inside the call that
-// set the text. Every setText counts as a change, so placing the same request
-// twice sends it twice.
+// set the text. By default every setText counts as a change, so placing the
+// same request twice sends it twice; a slot made with OnChange runs it only
+// when the text really changes.
 class TextSlot : public Observable {
 public:
-    explicit TextSlot(std::string initial = {}) : text_(std::move(initial)) {}
+    enum Runs { OnEverySet, OnChange };
+    explicit TextSlot(std::string initial = {}, Runs runs = OnEverySet) : text_(std::move(initial)), runs_(runs) {}
     const std::string& text() const { return text_; }
     void setText(std::string text) {
+        if (runs_ == OnChange && text == text_) return;
         text_ = std::move(text);
         selStart_ = static_cast<int>(text_.size());
         selLength_ = 0;
@@ -46,6 +49,7 @@ public:
 
 private:
     std::string text_;
+    Runs runs_;
     std::function<void()> handler_;
     int selStart_ = 0;
     int selLength_ = 0;

@@ -41,6 +41,8 @@ struct Platform {
     MenuBadge& badge;
     Process& process;
     SerialDevices& devices;
+    // Paces the attempts to reopen a device that came back.
+    OneShotTimer& reopenTimer;
     std::string programFolder;
     Version version;
     // The event log file; empty means Dervix.txt in programFolder.
@@ -108,7 +110,9 @@ public:
     SplitGrid vaSplit;
     Button cmdSetSplit{"Se&t"};
     Button cmdStart{"&Start"};
-    TextSlot DervixResp;
+    // A reply is handled when it changes: the "NO RESPONSE" of a line error
+    // while the time-out box of that very silence is open is nothing new.
+    TextSlot DervixResp{{}, TextSlot::OnChange};
     TextSlot txtDVXScmd;
 
     Geometry form{0, 0, kDesignWidth, kDesignHeight};

@@ -35,7 +35,7 @@ LogPlace ChooseLogPlace(const std::string& programFolder, const std::function<bo
             char cwd[4096];
             if (::getcwd(cwd, sizeof cwd)) explicitLog = std::string(cwd) + "/" + explicitLog;
         }
-        return {explicitLog, {}};
+        return {explicitLog, {}, true};
     }
     const std::string beside = programFolder + "/Dervix.txt";
     if (canAppend(beside)) return {beside, {}};

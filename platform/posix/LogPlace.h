@@ -10,6 +10,9 @@ namespace dervix {
 struct LogPlace {
     std::string path;          // the log file
     std::string folderToMake;  // made on demand when missing; empty: none
+    // Only a log the user named himself may be a symbolic link: one in the
+    // program folder may have been planted by anyone who can write there.
+    bool followLink = false;
 };
 
 // True when this process may append to file: the file itself when it exists,

@@ -7,8 +7,9 @@
 
 namespace dervix {
 
-// The response timer. A precise timer: the default coarse one may fire 5 %
-// early, which would cut a module's 190 ms of grace short.
+// The response timer, and the pace of reopening a returned device. A precise
+// timer: the default coarse one may fire 5 % early, which would cut a
+// module's 190 ms of grace short.
 class QtTimer : public QObject, public OneShotTimer {
     Q_OBJECT
 

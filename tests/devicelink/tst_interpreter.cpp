@@ -1,6 +1,8 @@
 // Receiving replies, deciding when they are complete, retrying silence.
 #include <QtTest>
 
+#include <algorithm>
+
 #include "support/Rig.h"
 #include "support/TestText.h"
 
@@ -32,7 +34,8 @@ private slots:
     void cancelEndsTheProgram();
     void silentModuleIsRetriedFifteenTimes();
     void silentCheckBringsNotRespondingMessage();
-    void checkPlacedWhileTimeoutBoxIsOpen();
+    void whileTimeoutBoxIsOpen_data();
+    void whileTimeoutBoxIsOpen();
     void replyResetsRetryCount();
     void strayNoResponseWhileIdleIsFirstRetry();
     void lineErrorDuringReply();
@@ -157,20 +160,37 @@ void InterpreterTest::silentCheckBringsNotRespondingMessage() {
     QVERIFY(rig.w->DervixResp.text().empty());
 }
 
-// A client of the link places CHECK while the time-out box of STATUS is
-// open: what follows the box is decided for CHECK, the request now awaited.
-void InterpreterTest::checkPlacedWhileTimeoutBoxIsOpen() {
+// While the time-out box of STATUS is open, a client of the link places
+// CHECK: what follows the box is decided for CHECK, the request now awaited.
+// Or the adapter is pulled: its line error is the silence already being
+// told, not a second give-up in a box on top of the first.
+void InterpreterTest::whileTimeoutBoxIsOpen_data() {
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<int>("boxes");
+    QTest::newRow("CHECK placed through the link") << "CHECK" << 2;
+    QTest::newRow("adapter pulled") << "pulled" << 1;
+}
+
+void InterpreterTest::whileTimeoutBoxIsOpen() {
+    QFETCH(QString, meanwhile);
+    QFETCH(int, boxes);
     Rig rig;
     AwaitStatus(rig);
-    rig.dialogs.answers.push_back([&rig](const ShownBox&) {
-        rig.w->txtDVXScmd.setText("CHECK");
+    rig.dialogs.answers.push_back([&](const ShownBox&) {
+        if (meanwhile == "CHECK") {
+            rig.w->txtDVXScmd.setText("CHECK");
+        } else {
+            rig.serial.close();
+            rig.serial.raise(CommEvent::Dcb);
+        }
         return MsgBox::ResultOk;
     });
     for (int i = 0; i < 16; ++i) rig.timer.fire();
     QCOMPARE(rig.profile.get("ErrorStatus"), std::string("STATUS"));
-    QCOMPARE(rig.dialogs.boxes.size(), 2u);
+    QCOMPARE(int(std::count(rig.profile.writes.begin(), rig.profile.writes.end(), "ErrorStatus=STATUS")), 1);
+    QCOMPARE(rig.dialogs.boxes.size(), std::size_t(boxes));
     QCOMPARE(Q(rig.dialogs.boxes[0].prompt), QByteArray("STATUS Timeout after  15 retries"));
-    QCOMPARE(Q(rig.dialogs.boxes[1].prompt), Q(kNotResponding));
+    if (boxes == 2) QCOMPARE(Q(rig.dialogs.boxes[1].prompt), Q(kNotResponding));
 }
 
 void InterpreterTest::replyResetsRetryCount() {

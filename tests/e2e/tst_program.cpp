@@ -4,6 +4,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 QString Bin(const char* name) { return qEnvironmentVariable("DERVIX_BIN_DIR") + "/" + name; }
@@ -17,10 +21,12 @@ private slots:
     void cleanup();
     void simulatedModuleAnswersAndSecondStartEnds();
     void endedBySessionClosesLikeTheWindow();
+    void logOnAPipeWhoseReaderEnds();
 
 private:
     QProcessEnvironment env() const;
-    QString link(const QStringList& args, int* exitCode = nullptr) const;
+    // exitCode is -1 when the client has not finished within waitMs.
+    QString link(const QStringList& args, int* exitCode = nullptr, int waitMs = 10000) const;
 
     std::unique_ptr<QTemporaryDir> dir_;
     QProcess program_;
@@ -47,12 +53,16 @@ QProcessEnvironment ProgramTest::env() const {
     return e;
 }
 
-QString ProgramTest::link(const QStringList& args, int* exitCode) const {
+QString ProgramTest::link(const QStringList& args, int* exitCode, int waitMs) const {
     QProcess client;
     client.setProcessEnvironment(env());
     client.start(Bin("dervix-link"), args);
-    client.waitForFinished(10000);
-    if (exitCode) *exitCode = client.exitCode();
+    const bool finished = client.waitForFinished(waitMs);
+    if (!finished) {
+        client.kill();
+        client.waitForFinished(5000);
+    }
+    if (exitCode) *exitCode = finished ? client.exitCode() : -1;
     return QString::fromUtf8(client.readAllStandardOutput()).trimmed();
 }
 
@@ -133,6 +143,42 @@ void ProgramTest::endedBySessionClosesLikeTheWindow() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
     QVERIFY2(text.contains("\nFormTop=") && text.contains("\nFormLeft="), text.constData());
+}
+
+// A log collector on a named pipe reads for a while and then ends: the next
+// line must not wait for a reader that never comes, the window and the link
+// with it.
+void ProgramTest::logOnAPipeWhoseReaderEnds() {
+    const QByteArray pipe = QFile::encodeName(dir_->filePath("collector"));
+    QVERIFY(::mkfifo(pipe.constData(), 0600) == 0);
+    const int reader = ::open(pipe.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(reader >= 0);
+    QVERIFY(QDir().mkpath(dir_->filePath("config/dervix")));
+    QFile profile(dir_->filePath("config/dervix/demo-profile.ini"));
+    QVERIFY(profile.open(QIODevice::WriteOnly));
+    profile.write("[Dervix]\nLogging=1\n");
+    profile.close();
+
+    QProcessEnvironment e = env();
+    e.insert("DERVIX_LOG", QFile::decodeName(pipe));
+    program_.setProcessEnvironment(e);
+    program_.start(Bin("dervix"), {"--simulate"});
+    QVERIFY(program_.waitForStarted(10000));
+    int code = -1;
+    for (int i = 0; i < 100 && code != 0; ++i) {
+        link({"get", "txtFlowRate"}, &code);
+        if (code != 0) QTest::qWait(100);
+    }
+    QCOMPARE(code, 0);
+    ::close(reader);
+
+    // Each request is logged before it is sent.
+    link({"set", "txtDVXScmd", "STATUS"}, &code, 1000);
+    QCOMPARE(code, 0);
+    QCOMPARE(link({"get", "txtFlowRate"}, &code, 1000), QStringLiteral("20"));
+    QCOMPARE(code, 0);
+    const QByteArray said = program_.readAllStandardError();
+    QVERIFY2(said.contains("cannot be written: not a regular file"), said.constData());
 }
 
 QTEST_GUILESS_MAIN(ProgramTest)

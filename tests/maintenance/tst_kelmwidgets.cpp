@@ -33,7 +33,7 @@ struct BadgeRig {
     QtMenuBadge badge;
     Platform platform{fakes.profile, fakes.logFile, fakes.dialogs, fakes.serial, fakes.timer, fakes.clock,
                       fakes.pump,    fakes.screen,  badge,         fakes.process, fakes.devices,
-                      "/opt/dervix", Version{1, 0, 0}};
+                      fakes.reopenTimer, "/opt/dervix", Version{1, 0, 0}};
     FrmDervix w{platform};
 };
 

@@ -292,7 +292,8 @@ void TestPosixPlatform::lineFileFailureText() {
     QCOMPARE(file.append((dir.path() + "/missing/Dervix.txt").toStdString(), "x"),
              std::string("No such file or directory"));
     QCOMPARE(file.append(dir.path().toStdString(), "x"), std::string("Is a directory"));
-    QCOMPARE(file.append("/dev/full", "x"), std::string("No space left on device"));
+    // A device is no log, however it would take the lines.
+    QCOMPARE(file.append("/dev/full", "x"), std::string("not a regular file"));
 }
 
 QTEST_APPLESS_MAIN(TestPosixPlatform)

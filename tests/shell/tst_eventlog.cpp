@@ -1,23 +1,20 @@
-// The event log line format, logging off, logged message boxes, a log file
-// that cannot be written, and where the log goes.
+// The event log line format, logging off, logged message boxes, and a log
+// file that cannot be written.
 #include <QtTest>
 
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <string>
 
-#include "platform/posix/LogPlace.h"
 #include "platform/posix/PosixLineFile.h"
 #include "shell/DateTime.h"
 #include "shell/EventLog.h"
 #include "support/CapturedStderr.h"
 #include "support/Fakes.h"
+#include "support/TestText.h"
 
 using namespace dervix;
 using namespace dervix::test;
@@ -32,11 +29,6 @@ public:
     }
     int attempts = 0;
 };
-
-QByteArray FileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 
 }  // namespace
 
@@ -55,10 +47,6 @@ private slots:
     void noticeWaitsForTheBoxWhoseLineFailed();
     void failureOfRealFile_data();
     void failureOfRealFile();
-    void logPlace_data();
-    void logPlace();
-    void canAppendAsAnotherUser_data();
-    void canAppendAsAnotherUser();
 };
 
 void TestEventLog::stamp_data() {
@@ -267,8 +255,11 @@ void TestEventLog::noticeWaitsForTheBoxWhoseLineFailed() {
 void TestEventLog::failureOfRealFile_data() {
     QTest::addColumn<QString>("kind");
     QTest::newRow("folder missing") << "missing";
-    QTest::newRow("disk full") << "full";
+    QTest::newRow("link to the full device") << "full";
     QTest::newRow("read-only folder") << "readonly";
+    // A log collector that has ended, or still reads: never waited for.
+    QTest::newRow("named pipe nobody reads") << "fifo";
+    QTest::newRow("named pipe with a reader") << "fifo-read";
 }
 
 void TestEventLog::failureOfRealFile() {
@@ -284,7 +275,12 @@ void TestEventLog::failureOfRealFile() {
         if (::geteuid() == 0) QSKIP("root writes into read-only folders");
         QVERIFY(QDir().mkdir(folder));
         QVERIFY(::chmod(folder.toLocal8Bit().constData(), 0555) == 0);
+    } else if (kind.startsWith("fifo")) {
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(::mkfifo(QFile::encodeName(log).constData(), 0644) == 0);
     }
+    const int reader = kind == "fifo-read" ? ::open(QFile::encodeName(log).constData(), O_RDONLY | O_NONBLOCK) : -1;
+    if (kind == "fifo-read") QVERIFY(reader >= 0);
 
     Globals g;
     g.LogEnabled = 1;
@@ -298,127 +294,19 @@ void TestEventLog::failureOfRealFile() {
         eventLog.WriteLog("lost two");
     });
     QCOMPARE(err.count("cannot be written"), 1);
+    if (kind.startsWith("fifo")) QVERIFY2(err.contains("not a regular file"), err.constData());
     QCOMPARE(int(pump.posted.size()), 1);
     pump.runPosted();
     QCOMPARE(int(dialogs.boxes.size()), 1);
+    if (reader >= 0) ::close(reader);
 
     // The operator repairs it; the very next line goes in.
     if (kind == "missing") QVERIFY(QDir().mkdir(folder));
-    if (kind == "full") QVERIFY(QFile::remove(log));
+    if (kind == "full" || kind.startsWith("fifo")) QVERIFY(QFile::remove(log));
     if (kind == "readonly") QVERIFY(::chmod(folder.toLocal8Bit().constData(), 0755) == 0);
     eventLog.WriteLog("kept");
     QCOMPARE(FileBytes(log), QByteArray("Dec 06 2026 10:00:05 PM: kept\r\n"));
     QVERIFY(pump.posted.empty());
-}
-
-// Paths in the rows are relative to a fresh folder; "/x" means that folder's
-// x, an empty text leaves the variable unset, anything else is taken as is.
-void TestEventLog::logPlace_data() {
-    QTest::addColumn<QString>("dervixLog");
-    QTest::addColumn<QString>("stateHome");
-    QTest::addColumn<bool>("programWritable");
-    QTest::addColumn<QString>("written");  // the file that gets the lines; empty: none does
-    QTest::newRow("program folder writable") << "" << "/xdg" << true << "prog/Dervix.txt";
-    QTest::newRow("program folder not writable") << "" << "/xdg" << false << "xdg/dervix/Dervix.txt";
-    QTest::newRow("default state folder") << "" << "" << false << "home/.local/state/dervix/Dervix.txt";
-    QTest::newRow("relative state home ignored") << "" << "xdg" << false << "home/.local/state/dervix/Dervix.txt";
-    QTest::newRow("DERVIX_LOG before the program folder") << "/mine.log" << "/xdg" << true << "mine.log";
-    QTest::newRow("DERVIX_LOG before the state folder") << "/mine.log" << "/xdg" << false << "mine.log";
-    QTest::newRow("DERVIX_LOG names a folder") << "/prog" << "/xdg" << false << "";
-    QTest::newRow("DERVIX_LOG in a missing folder") << "/absent/mine.log" << "/xdg" << false << "";
-}
-
-void TestEventLog::logPlace() {
-    QFETCH(QString, dervixLog);
-    QFETCH(QString, stateHome);
-    QFETCH(bool, programWritable);
-    QFETCH(QString, written);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QVERIFY(QDir(dir.path()).mkpath("prog"));
-    QVERIFY(QDir(dir.path()).mkpath("home"));
-    const auto expand = [&dir](const QString& v) { return v.startsWith('/') ? dir.path() + v : v; };
-    // Each row sets the environment afresh; nothing else in this program reads it.
-    const auto set = [](const char* name, const QString& value) {
-        value.isEmpty() ? qunsetenv(name) : qputenv(name, QFile::encodeName(value));
-    };
-    set("DERVIX_LOG", expand(dervixLog));
-    set("XDG_STATE_HOME", expand(stateHome));
-    set("HOME", dir.filePath("home"));
-
-    const std::string programFolder = dir.filePath("prog").toStdString();
-    const LogPlace place = ChooseLogPlace(programFolder, [=](const std::string&) { return programWritable; });
-
-    Globals g;
-    g.LogEnabled = 1;
-    FakeClock clock;
-    PosixLineFile file(place.folderToMake);
-    FakeDialogs dialogs;
-    FakeEventPump pump;
-    EventLog log(g, clock, file, dialogs, pump, programFolder, place.path);
-    const QByteArray err = CapturedStderr([&] {
-        log.WriteLog("one");
-        log.WriteLog("two");
-    });
-    if (written.isEmpty()) {
-        // Once per outage, and the program goes on.
-        QCOMPARE(err.count("cannot be written"), 1);
-        QVERIFY(err.contains(QFile::encodeName(expand(dervixLog))));
-        QCOMPARE(int(pump.posted.size()), 1);
-        QVERIFY(!QFileInfo::exists(dir.filePath("absent")));
-        return;
-    }
-    QVERIFY2(err.isEmpty(), err.constData());
-    QVERIFY(pump.posted.empty());
-    QCOMPARE(QString::fromStdString(place.path), dir.filePath(written));
-    QCOMPARE(FileBytes(dir.filePath(written)),
-             QByteArray("Dec 06 2026 10:00:05 PM: one\r\nDec 06 2026 10:00:05 PM: two\r\n"));
-    // A folder the program makes is the user's alone.
-    if (!place.folderToMake.empty())
-        QCOMPARE(QFileInfo(QString::fromStdString(place.folderToMake)).permissions() & 0x0077, 0);
-}
-
-// The real check, as a user the folders do not belong to: root passes every
-// permission test, so the child process gives that up first.
-void TestEventLog::canAppendAsAnotherUser_data() {
-    QTest::addColumn<int>("folderMode");
-    QTest::addColumn<int>("fileMode");  // -1: no file yet
-    QTest::addColumn<bool>("canAppend");
-    QTest::newRow("installed program folder") << 0755 << -1 << false;
-    QTest::newRow("folder open to all") << 0777 << -1 << true;
-    QTest::newRow("writable file in a closed folder") << 0755 << 0666 << true;
-    QTest::newRow("read-only file in an open folder") << 0777 << 0644 << false;
-}
-
-void TestEventLog::canAppendAsAnotherUser() {
-    QFETCH(int, folderMode);
-    QFETCH(int, fileMode);
-    QFETCH(bool, canAppend);
-    if (::geteuid() != 0) QSKIP("needs root to run the check as another user");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QByteArray folder = QFile::encodeName(dir.filePath("prog"));
-    const std::string log = (folder + "/Dervix.txt").toStdString();
-    QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
-    QVERIFY(::mkdir(folder.constData(), 0700) == 0);
-    if (fileMode >= 0) {
-        QFile f(QString::fromStdString(log));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
-        QVERIFY(::chmod(log.c_str(), static_cast<mode_t>(fileMode)) == 0);
-    }
-    QVERIFY(::chmod(folder.constData(), static_cast<mode_t>(folderMode)) == 0);
-
-    const pid_t child = ::fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
-        ::_exit(CanAppend(log) ? 0 : 1);
-    }
-    int status = 0;
-    QCOMPARE(::waitpid(child, &status, 0), child);
-    QVERIFY(WIFEXITED(status));
-    QCOMPARE(WEXITSTATUS(status), canAppend ? 0 : 1);
 }
 
 QTEST_APPLESS_MAIN(TestEventLog)

@@ -101,12 +101,15 @@ void TestLinkProtocol::pokeRunsHandlerBeforeAnswer() {
                                              : &rig.w->DervixResp;
     std::vector<std::string> seen;
     slot->setHandler([&] { seen.push_back(slot->text()); });
+    slot->setText("before");
+    seen.clear();
     QCOMPARE(link.handle(line), B("OK"));
     QCOMPARE(int(seen.size()), 1);
     QCOMPARE(seen[0], text);
-    // The same text again is a change again.
+    // The same text again is a change again, but for a reply the program
+    // already holds: that is handled once.
     QCOMPARE(link.handle(line), B("OK"));
-    QCOMPARE(int(seen.size()), 2);
+    QCOMPARE(int(seen.size()), item == "DervixResp" ? 1 : 2);
 }
 
 void TestLinkProtocol::pokeReachesModule() {

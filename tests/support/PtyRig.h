@@ -49,8 +49,9 @@ struct PtyRig {
     FakeBadge badge;
     FakeProcess process;
     QtSerialDevices devices;
+    QtTimer reopenTimer;
     Platform platform{profile, logFile, dialogs, serial, timer, clock, pump, screen, badge, process, devices,
-                      "/opt/dervix", Version{1, 0, 0}};
+                      reopenTimer, "/opt/dervix", Version{1, 0, 0}};
     std::unique_ptr<FrmDervix> w = std::make_unique<FrmDervix>(platform);
 
     QString path;

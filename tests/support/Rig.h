@@ -19,8 +19,9 @@ struct Rig {
     FakeBadge badge;
     FakeProcess process;
     FakeSerialDevices devices;
+    FakeTimer reopenTimer;
     Platform platform{profile, logFile, dialogs, serial, timer, clock, pump, screen, badge, process, devices,
-                      "/opt/dervix", Version{1, 0, 0}};
+                      reopenTimer, "/opt/dervix", Version{1, 0, 0}};
     std::unique_ptr<FrmDervix> w = std::make_unique<FrmDervix>(platform);
 
     // A profile with the port configured for module address 1 on Com1.
