@@ -22,8 +22,17 @@ namespace {
 // kernel then holds the rest and the client waits.
 constexpr std::size_t kMaxQueuedLines = 64;
 constexpr std::size_t kReadChunkBytes = 16384;
-// Answers a client leaves unread beyond this end its connection.
-constexpr std::size_t kMaxUnreadAnswerBytes = 4 * 1024 * 1024;
+// Answers not yet taken by the client past which its connection stops
+// reading and handling its requests until the client catches up: a client
+// that asks ahead and reads slowly is answered at the pace it reads, and one
+// that never reads holds no more than this and one answer here (its further
+// requests wait in the kernel). The kernel's socket buffer, some 200 kB, is
+// full before this one fills, so a client that keeps reading always has
+// answers to read.
+constexpr std::size_t kMaxUnsentAnswerBytes = 64 * 1024;
+// An answer buffer grown past this by a backlog is given back once it has
+// drained; ordinary answers never come near it.
+constexpr std::size_t kKeptAnswerBufferBytes = 16 * 1024;
 
 QString ErrnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
@@ -41,6 +50,17 @@ public:
         readLines();  // anything that came with the connection
     }
 
+    // False from the moment the connection has ended (its deletion is then
+    // only waiting for the event loop): it no longer takes a client's place.
+    bool serving() const { return !ending_; }
+
+    // Sends and takes in what it can without waiting for the notifiers: a
+    // client that has gone with everything answered ends its connection.
+    void catchUp() {
+        if (!ending_ && !out_.empty()) flush();
+        if (!ending_) readLines();
+    }
+
     ~LinkConnection() override {
         // The notifiers must let go of the descriptor before it is closed.
         delete reader_;
@@ -56,7 +76,7 @@ private:
 
     void readLines() {
         char chunk[kReadChunkBytes];
-        while (!inputEnded_ && queue_.size() < kMaxQueuedLines) {
+        while (readable()) {
             const ssize_t n = ::read(fd_, chunk, sizeof chunk);
             if (n > 0) {
                 split(chunk, static_cast<std::size_t>(n));
@@ -74,12 +94,17 @@ private:
                 if (n < 0) broken_ = true;
             }
         }
-        // A full queue pauses reading: the notifier would otherwise fire
-        // for the bytes left in the kernel again and again.
-        reader_->setEnabled(!inputEnded_ && queue_.size() < kMaxQueuedLines);
+        // A full queue or a backlog of answers pauses reading: the notifier
+        // would otherwise fire for the bytes left in the kernel again and
+        // again.
+        reader_->setEnabled(readable());
         scheduleNext();
         endIfDone();
     }
+
+    bool readable() const { return !inputEnded_ && queue_.size() < kMaxQueuedLines && !backlogged(); }
+
+    bool backlogged() const { return out_.size() - sent_ > kMaxUnsentAnswerBytes; }
 
     void split(const char* data, std::size_t size) {
         std::size_t at = 0;
@@ -104,12 +129,14 @@ private:
     }
 
     void scheduleNext() {
-        if (busy_ || queue_.empty()) return;
+        if (busy_ || queue_.empty() || backlogged()) return;
         QMetaObject::invokeMethod(this, [this] { processNext(); }, Qt::QueuedConnection);
     }
 
     void processNext() {
-        if (busy_ || queue_.empty()) return;
+        // A backlog holds the requests back until the client has read
+        // enough; the write notifier's flush resumes them.
+        if (busy_ || queue_.empty() || backlogged()) return;
         busy_ = true;
         const Entry entry = std::move(queue_.front());
         queue_.pop_front();
@@ -134,6 +161,7 @@ private:
     }
 
     void flush() {
+        const bool wasBacklogged = backlogged();
         while (!broken_ && sent_ < out_.size()) {
             const ssize_t n = ::send(fd_, out_.data() + sent_, out_.size() - sent_, MSG_NOSIGNAL);
             if (n > 0) {
@@ -147,16 +175,25 @@ private:
             }
         }
         if (sent_ == out_.size() || broken_) {
-            out_.clear();
             sent_ = 0;
-        } else if (out_.size() - sent_ > kMaxUnreadAnswerBytes) {
-            broken_ = true;  // a client that never reads its answers
-            inputEnded_ = true;
-            reader_->setEnabled(false);
-            out_.clear();
+            if (out_.capacity() > kKeptAnswerBufferBytes)
+                std::string().swap(out_);  // clear() would keep the backlog's memory
+            else
+                out_.clear();
+        } else if (sent_ >= out_.size() - sent_) {
+            // What was sent goes as it goes, not only once the client has
+            // taken everything: a client that keeps asking ahead never lets
+            // the buffer drain. Moving the rest forward only once it is no
+            // longer than what went keeps the copying in proportion to the
+            // bytes sent.
+            out_.erase(0, sent_);
             sent_ = 0;
         }
         writer_->setEnabled(!out_.empty());
+        if (wasBacklogged && !backlogged()) {
+            readLines();  // resumes reading and the requests waiting
+            return;       // (it ends the connection if that is all)
+        }
         endIfDone();
     }
 
@@ -247,8 +284,20 @@ void LinkServer::close() {
     ::unlink(QFile::encodeName(path_).constData());
 }
 
+int LinkServer::served() const {
+    int count = 0;
+    for (QObject* child : children()) {
+        const auto* connection = dynamic_cast<const LinkConnection*>(child);
+        if (connection && connection->serving()) ++count;
+    }
+    return count;
+}
+
 void LinkServer::acceptConnections() {
-    for (;;) {
+    // So many at a time, and the notifier fires again for the rest: clients
+    // connecting without end must not keep the event loop, and with it the
+    // clients already served, waiting.
+    for (int taken = 0; taken < kMaxConnections; ++taken) {
         const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED) continue;
@@ -260,12 +309,17 @@ void LinkServer::acceptConnections() {
             }
             return;
         }
-        int open = 0;
-        for (QObject* child : children())
-            if (dynamic_cast<LinkConnection*>(child)) ++open;
-        if (open >= kMaxConnections) {
-            ::close(fd);
-            continue;
+        if (served() >= kMaxConnections) {
+            // Clients that have gone since the event loop last looked wait
+            // in the kernel as this one does: their connections end first,
+            // and their places are this one's. (A read or two for each
+            // connection, and only while they are all taken.)
+            for (QObject* child : children())
+                if (auto* connection = dynamic_cast<LinkConnection*>(child)) connection->catchUp();
+            if (served() >= kMaxConnections) {
+                ::close(fd);
+                continue;
+            }
         }
         new LinkConnection(fd, handler_, this);
     }

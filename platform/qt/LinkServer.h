@@ -4,8 +4,10 @@
 // loop. Each connection is handled one line at a time, and never from inside
 // the socket's own notification: a request may open a modal box, and other
 // requests, of the same client or of others, must still be read while it is
-// open. Plain POSIX sockets watched by the event loop: Qt's network module
-// would bring a dozen libraries (Kerberos, proxies) into every start.
+// open. A client that asks ahead is answered at the pace it reads: while its
+// unread answers pass a limit, its requests wait in the kernel. Plain POSIX
+// sockets watched by the event loop: Qt's network module would bring a dozen
+// libraries (Kerberos, proxies) into every start.
 #include <QObject>
 #include <QString>
 
@@ -29,7 +31,8 @@ public:
     // Longest request line without its LF; longer ones are answered with an
     // error and skipped up to the next LF.
     static constexpr int kMaxLineBytes = 4096;
-    // Clients served at once; a further one is closed at once.
+    // Clients served at once; a further one is closed at once. A client that
+    // has gone leaves room at once, even before the event loop has noticed.
     static constexpr int kMaxConnections = 32;
 
     explicit LinkServer(Handler handler, QObject* parent = nullptr);
@@ -46,6 +49,9 @@ public:
 
 private:
     void acceptConnections();
+    // Connections still serving their clients; one that has ended no longer
+    // counts, though its deletion may still wait for the event loop.
+    int served() const;
 
     std::shared_ptr<const Handler> handler_;
     int fd_ = -1;

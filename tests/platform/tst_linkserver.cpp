@@ -3,6 +3,7 @@
 // event loop open.
 #include <QtTest>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -11,6 +12,8 @@
 #include <QLocalSocket>
 #include <QPointer>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,6 +93,37 @@ struct Recorder {
     }
 };
 
+// A client on a plain socket, for what Qt's would hide: that one takes in
+// everything that arrives whenever the event loop runs.
+int ConnectTo(const QString& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return -1;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// What has arrived on a plain socket; "<end>" once the server closed it.
+QByteArray Take(int fd) {
+    QByteArray taken;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0) {
+            taken.append(buffer, qsizetype(n));
+        } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            return taken + "<end>";
+        } else if (errno != EINTR) {
+            return taken;
+        }
+    }
+}
+
 mode_t SocketMode(const QString& path, bool* isSocket) {
     struct stat st {};
     if (::stat(path.toLocal8Bit().constData(), &st) != 0) return 0;
@@ -119,6 +153,10 @@ private slots:
     void serverDeletedInsideHandler();
     void sentThenClosedStillHandled();
     void tooManyClients();
+    void endedClientsLeaveRoomAtOnce_data();
+    void endedClientsLeaveRoomAtOnce();
+    void clientReadingLateIsAnsweredAtItsPace();
+    void clientThatNeverReadsHoldsOnlyItsPlace();
 
 private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -426,6 +464,170 @@ void TestLinkServer::tooManyClients() {
     Client late(server.socketPath());
     late.send("late\n");
     QCOMPARE(late.answer(), QByteArray("OK echo late at depth 0"));
+}
+
+// A client that goes leaves room for the next one at once. Its connection
+// is deleted when the event loop it ended in comes round again, and a box
+// opened before that (a nested event loop) puts the deletion off for as long
+// as it is open; or the client has gone and the server has not looked yet,
+// and finds the newcomer first.
+void TestLinkServer::endedClientsLeaveRoomAtOnce_data() {
+    QTest::addColumn<bool>("seen");
+    QTest::newRow("gone and seen, connection not yet deleted") << true;
+    QTest::newRow("gone, not yet seen") << false;
+}
+
+void TestLinkServer::endedClientsLeaveRoomAtOnce() {
+    QFETCH(bool, seen);
+    Recorder r;
+    LinkServer server(r.handler());
+    QVERIFY(server.listen(dir_->path()));
+    std::vector<int> fds;
+    auto closeFds = qScopeGuard([&fds] {
+        for (int fd : fds) ::close(fd);
+    });
+    for (int i = 0; i < LinkServer::kMaxConnections; ++i) {
+        fds.push_back(ConnectTo(server.socketPath()));
+        QVERIFY(fds.back() >= 0);
+        QCOMPARE(::send(fds.back(), "hello\n", 6, MSG_NOSIGNAL), ssize_t(6));
+    }
+    QByteArray greeted;
+    for (int fd : fds) {  // every one has its place
+        QByteArray answer;
+        QTRY_VERIFY_WITH_TIMEOUT((answer += Take(fd)).endsWith('\n'), kWait);
+        greeted += answer;
+    }
+    QCOMPARE(greeted.count("OK echo hello at depth 0\n"), LinkServer::kMaxConnections);
+
+    ::close(fds.back());
+    fds.pop_back();
+    // One pass: the server sees the client go; the connection's deletion
+    // waits for the next pass at this level.
+    if (seen) QCoreApplication::processEvents();
+    const int newcomer = ConnectTo(server.socketPath());
+    QVERIFY(newcomer >= 0);
+    fds.push_back(newcomer);
+    QCOMPARE(::send(newcomer, "newcomer\n", 9, MSG_NOSIGNAL), ssize_t(9));
+
+    // The box: its event loop serves the link, but does not delete what
+    // ended before it opened.
+    QByteArray answer;
+    QEventLoop box;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &box, [&] {
+        answer += Take(newcomer);
+        if (answer.endsWith('\n') || answer.endsWith("<end>")) box.quit();
+    });
+    poll.start(1);
+    QTimer::singleShot(kWait, &box, &QEventLoop::quit);
+    box.exec();
+    QCOMPARE(answer, QByteArray("OK echo newcomer at depth 0\n"));
+}
+
+// A client that asks far ahead and does not read its answers: the server
+// stops reading and answering it once its unread answers pass a limit, so
+// they cannot pile up, and goes on as the client reads. Nothing is lost or
+// reordered, and other clients are served all along.
+void TestLinkServer::clientReadingLateIsAnsweredAtItsPace() {
+    Recorder r;
+    LinkServer server(r.handler());
+    QVERIFY(server.listen(dir_->path()));
+    const int fd = ConnectTo(server.socketPath());
+    QVERIFY(fd >= 0);
+    auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    constexpr int kRequests = 2000;  // 8 MB of answers
+    const QByteArray text(4000, 'x');
+    QByteArray requests, expected;
+    for (int i = 0; i < kRequests; ++i) {
+        const QByteArray line = QByteArray::number(i) + " " + text;
+        requests += line + "\n";
+        expected += "OK echo " + line + " at depth 0\n";
+    }
+    qsizetype written = 0;
+    auto write = [&] {
+        while (written < requests.size()) {
+            const ssize_t n = ::send(fd, requests.constData() + written, std::size_t(requests.size() - written),
+                                     MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n <= 0) return;
+            written += n;
+        }
+    };
+
+    // Asking without reading, until neither the client nor the server moves.
+    QElapsedTimer still;
+    still.start();
+    while (still.elapsed() < 300) {
+        const qsizetype wrote = written;
+        const std::size_t handled = r.lines.size();
+        write();
+        QTest::qWait(5);
+        if (written != wrote || r.lines.size() != handled) still.restart();
+    }
+    const std::size_t handled = r.lines.size();
+    // What the kernel holds of both directions and the server's limit: a
+    // few hundred kilobytes, some tens of answers. Without the limit every
+    // request would be answered into the server's memory.
+    QVERIFY2(handled < std::size_t(kRequests / 4), qPrintable(QString::number(handled)));
+    QVERIFY(written < requests.size());
+
+    Client other(server.socketPath());
+    other.send("other\n");
+    QCOMPARE(other.answer(), QByteArray("OK echo other at depth 0"));
+
+    // Reading now: the rest is asked and answered as the client takes it.
+    QByteArray answers;
+    QElapsedTimer timer;
+    timer.start();
+    while (answers.size() < expected.size() && !answers.endsWith("<end>") && timer.elapsed() < 6 * kWait) {
+        write();
+        const QByteArray taken = Take(fd);
+        answers += taken;
+        if (taken.isEmpty()) QTest::qWait(1);
+    }
+    QCOMPARE(written, requests.size());
+    QCOMPARE(answers.size(), expected.size());
+    QVERIFY(answers == expected);  // QCOMPARE would print megabytes
+    QCOMPARE(r.lines.size(), std::size_t(kRequests + 1));
+}
+
+// With the server answering at the client's pace, a client that never
+// reads costs its place and a bounded backlog, as a silent one does; it is
+// not cut off. When it goes, the whole lines it sent are still handled.
+void TestLinkServer::clientThatNeverReadsHoldsOnlyItsPlace() {
+    Recorder r;
+    LinkServer server(r.handler());
+    QVERIFY(server.listen(dir_->path()));
+    const int fd = ConnectTo(server.socketPath());
+    QVERIFY(fd >= 0);
+    auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    const QByteArray requests = QByteArray(4000, 'y').append('\n').repeated(2000);
+    qsizetype written = 0;
+    QElapsedTimer still;
+    still.start();
+    while (still.elapsed() < 300) {
+        const std::size_t handled = r.lines.size();
+        const ssize_t n = ::send(fd, requests.constData() + written, std::size_t(requests.size() - written),
+                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) written += n;
+        QTest::qWait(n > 0 ? 0 : 5);
+        if (n > 0 || r.lines.size() != handled) still.restart();
+    }
+    const std::size_t lines = std::size_t(requests.left(written).count('\n'));
+    QVERIFY2(r.lines.size() < lines, qPrintable(QString("%1 of %2").arg(r.lines.size()).arg(lines)));
+    QVERIFY(written < requests.size());
+
+    QTest::qWait(200);
+    pollfd ended{fd, POLLRDHUP, 0};
+    QCOMPARE(::poll(&ended, 1, 0), 0);  // the server has not closed the connection
+    Client other(server.socketPath());
+    other.send("other\n");
+    QCOMPARE(other.answer(), QByteArray("OK echo other at depth 0"));
+
+    ::close(fd);
+    closeFd.dismiss();
+    QTRY_COMPARE_WITH_TIMEOUT(r.lines.size(), lines + 1, kWait);
+    QTest::qWait(20);
+    QCOMPARE(r.lines.size(), lines + 1);  // a line cut off is no request
 }
 
 QTEST_GUILESS_MAIN(TestLinkServer)
