@@ -46,12 +46,16 @@ echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $uri $s
 apt_opts=(-o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=/dev/null
           -o Dir::State::Lists="$work/lists" -o APT::Sandbox::User=root)
 apt-get "${apt_opts[@]}" update -qq || fail "cannot read Debian's source index from $uri"
-# apt checks each file against the signed index, and dpkg-source against the
-# checksums in the .dsc, before anything is unpacked.
-(cd "$work/src" && apt-get "${apt_opts[@]}" source -qq "qt6-base=$version" >/dev/null) ||
+# apt checks each file against the signed index; each is checked again here
+# against the checksums its .dsc lists before anything is unpacked.
+(cd "$work/src" && apt-get "${apt_opts[@]}" source --download-only -qq "qt6-base=$version" >/dev/null) ||
   fail "cannot fetch the source package qt6-base $version"
-qtsrc="$(find "$work/src" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base*' | head -1)"
-[ -d "$qtsrc" ] || fail "the source package did not unpack"
+dsc="$(ls "$work"/src/qt6-base_*.dsc)"
+(cd "$work/src" &&
+  awk '/^Checksums-Sha256:/ {on = 1; next} /^[^ ]/ {on = 0} on && NF == 3 {print $1 "  " $3}' "$dsc" |
+  sha256sum --quiet -c -) || fail "qt6-base's files do not match the checksums in $dsc"
+(cd "$work/src" && dpkg-source --no-check -x "$dsc" qt6-base >/dev/null 2>&1) || fail "cannot unpack $dsc"
+qtsrc="$work/src/qt6-base"
 
 echo "windows-sdk: building Qt $upstream for Windows (about 15 minutes on 2 cores)" >&2
 start=$SECONDS
