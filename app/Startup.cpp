@@ -18,7 +18,23 @@ namespace {
 bool DesktopAvailable() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (!platform.isEmpty()) return !platform.startsWith("offscreen") && !platform.startsWith("minimal");
+#ifdef _WIN32
+    return true;
+#else
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#endif
+}
+
+template <typename Lock>
+std::optional<int> Acquired(int& argc, char** argv, Lock& instance, typename Lock::Outcome outcome) {
+    switch (outcome) {
+        case Lock::Outcome::Acquired: return std::nullopt;
+        case Lock::Outcome::HeldElsewhere:
+            std::fprintf(stderr, "dervix: already running\n");
+            return 0;
+        case Lock::Outcome::Failed: break;
+    }
+    return StartupFailure(argc, argv, instance.error());
 }
 
 }  // namespace
@@ -35,17 +51,16 @@ int StartupFailure(int& argc, char** argv, const std::string& reason) {
     return 1;
 }
 
+#ifdef _WIN32
+std::optional<int> EnterRuntime(int& argc, char** argv, WinInstance& instance) {
+    return Acquired(argc, argv, instance, instance.acquire());
+}
+#else
 std::optional<int> EnterRuntime(int& argc, char** argv, FolderResult& runtime, InstanceLock& instance) {
     runtime = PrepareRuntimeFolder();
     if (!runtime.ok()) return StartupFailure(argc, argv, runtime.error);
-    switch (instance.acquire(runtime.path)) {
-        case InstanceLock::Outcome::Acquired: return std::nullopt;
-        case InstanceLock::Outcome::HeldElsewhere:
-            std::fprintf(stderr, "dervix: already running\n");
-            return 0;
-        case InstanceLock::Outcome::Failed: break;
-    }
-    return StartupFailure(argc, argv, instance.error());
+    return Acquired(argc, argv, instance, instance.acquire(runtime.path));
 }
+#endif
 
 }  // namespace dervix

@@ -4,7 +4,11 @@
 #include <optional>
 #include <string>
 
+#ifdef _WIN32
+#include "platform/win/WinInstance.h"
+#else
 #include "platform/posix/Runtime.h"
+#endif
 
 namespace dervix {
 
@@ -18,6 +22,12 @@ int StartupFailure(int& argc, char** argv, const std::string& reason);
 // instance runs (not a failure: the operator simply has it already), and a
 // failure's code, after StartupFailure, when the folder or the lock cannot
 // be used.
+#ifdef _WIN32
+// Windows keeps no runtime folder: the instance is a named mutex, and other
+// programs reach this one through DDE.
+std::optional<int> EnterRuntime(int& argc, char** argv, WinInstance& instance);
+#else
 std::optional<int> EnterRuntime(int& argc, char** argv, FolderResult& runtime, InstanceLock& instance);
+#endif
 
 }  // namespace dervix

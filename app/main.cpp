@@ -15,6 +15,21 @@
 #include "config/ui/PropertiesView.h"
 #include "maintenance/ui/KelmView.h"
 #include "maintenance/ui/QtMenuBadge.h"
+#include "platform/qt/QtDesktop.h"
+#include "platform/qt/QtTimer.h"
+#ifdef _WIN32
+#include <QSessionManager>
+#include <QStandardPaths>
+
+#include "platform/qt/win/DdeServer.h"
+#include "platform/qt/win/WinSerialDevices.h"
+#include "platform/qt/win/WinSerialPort.h"
+#include "platform/win/SystemClock.h"
+#include "platform/win/WinIniProfileStore.h"
+#include "platform/win/WinLineFile.h"
+#include "platform/win/WinLogPlace.h"
+#include "simulator/qt/SimulatedLine.h"
+#else
 #include "platform/posix/FileProfileStore.h"
 #include "platform/posix/LogPlace.h"
 #include "platform/posix/PosixLineFile.h"
@@ -22,16 +37,15 @@
 #include "platform/posix/SystemClock.h"
 #include "platform/qt/EndSignals.h"
 #include "platform/qt/LinkServer.h"
-#include "platform/qt/QtDesktop.h"
 #include "platform/qt/QtSerialDevices.h"
 #include "platform/qt/QtSerialPort.h"
-#include "platform/qt/QtTimer.h"
+#include "simulator/qt/InProcessSimulator.h"
+#endif
 #include "shell/FrmDervix.h"
 #include "shell/LinkProtocol.h"
 #include "shell/Numbers.h"
 #include "app/MainWindow.h"
 #include "app/Startup.h"
-#include "simulator/qt/InProcessSimulator.h"
 
 namespace {
 
@@ -41,11 +55,37 @@ const char* const kUsage =
     "               separate demonstration profile (the real one is left alone)\n"
     "  --version    print the version and end\n";
 
+#ifdef _WIN32
+using ProfileFile = dervix::WinIniProfileStore;
+using LineFileOnDisk = dervix::WinLineFile;
+using SerialLine = dervix::WinSerialPort;
+using SerialDeviceList = dervix::WinSerialDevices;
+using Link = dervix::DdeServer;
+
+// The real profile is the user's WIN.INI; the demonstration has a file of
+// its own in the user's application data.
+std::string DemoProfilePath() {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(folder);
+    return QDir::toNativeSeparators(QDir(folder).filePath(QStringLiteral("demo-profile.ini"))).toStdString();
+}
+std::string RealProfilePath() { return dervix::WinProfilePath(); }
+dervix::LogPlace ChooseLogPlace(const std::string& programFolder) { return dervix::ChooseWinLogPlace(programFolder); }
+#else
+using ProfileFile = dervix::FileProfileStore;
+using LineFileOnDisk = dervix::PosixLineFile;
+using SerialLine = dervix::QtSerialPort;
+using SerialDeviceList = dervix::QtSerialDevices;
+using Link = dervix::LinkServer;
+
 // The demonstration profile lies beside the real one.
 std::string DemoProfilePath() {
     const QFileInfo real(QString::fromStdString(dervix::ProfilePath()));
     return QDir(real.absolutePath()).filePath(QStringLiteral("demo-profile.ini")).toStdString();
 }
+std::string RealProfilePath() { return dervix::ProfilePath(); }
+using dervix::ChooseLogPlace;
+#endif
 
 // Points the configured port at the simulator and fills in what a first start
 // would otherwise have to ask for, so the demonstration talks at once.
@@ -77,6 +117,12 @@ int main(int argc, char** argv) {
         }
     }
 
+#ifdef _WIN32
+    // One instance per user: a second start ends before it reads or writes
+    // anything or opens a port.
+    dervix::WinInstance instance;
+    if (const std::optional<int> exitCode = dervix::EnterRuntime(argc, argv, instance)) return *exitCode;
+#else
     // Under Wayland a program cannot place its own window, and the stored
     // position would be ignored.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("DISPLAY"))
@@ -87,12 +133,19 @@ int main(int argc, char** argv) {
     dervix::FolderResult runtime;
     dervix::InstanceLock instance;
     if (const std::optional<int> exitCode = dervix::EnterRuntime(argc, argv, runtime, instance)) return *exitCode;
+#endif
 
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("dervix"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("dervix")));
 
-    dervix::FileProfileStore profile(simulate ? DemoProfilePath() : dervix::ProfilePath());
+    ProfileFile profile(simulate ? DemoProfilePath() : RealProfilePath());
+#ifdef _WIN32
+    // No pseudo-terminal here: the simulated module is at the end of an
+    // in-memory line that stands in for the serial port.
+    std::unique_ptr<dervix::sim::SimulatedLine> simulatedLine;
+    if (simulate) simulatedLine = std::make_unique<dervix::sim::SimulatedLine>(PrepareDemoProfile(profile));
+#else
     std::unique_ptr<dervix::sim::InProcessSimulator> simulator;
     if (simulate) {
         const int address = PrepareDemoProfile(profile);
@@ -106,12 +159,22 @@ int main(int argc, char** argv) {
         std::printf("dervix: simulated module on %s, profile %s\n", qPrintable(pty), DemoProfilePath().c_str());
         std::fflush(stdout);
     }
+#endif
 
     const std::string programFolder = QCoreApplication::applicationDirPath().toStdString();
-    const dervix::LogPlace logPlace = dervix::ChooseLogPlace(programFolder);
-    dervix::PosixLineFile logFile(logPlace.folderToMake, logPlace.followLink);
+    const dervix::LogPlace logPlace = ChooseLogPlace(programFolder);
+#ifdef _WIN32
+    LineFileOnDisk logFile(logPlace.folderToMake);
+#else
+    LineFileOnDisk logFile(logPlace.folderToMake, logPlace.followLink);
+#endif
     dervix::QtDialogs dialogs;
-    dervix::QtSerialPort serial;
+    SerialLine realSerial;
+#ifdef _WIN32
+    dervix::SerialPort& serial = simulatedLine ? static_cast<dervix::SerialPort&>(*simulatedLine) : realSerial;
+#else
+    dervix::SerialPort& serial = realSerial;
+#endif
     dervix::QtTimer timer;
     dervix::QtTimer reopenTimer;
     dervix::SystemClock clock;
@@ -119,7 +182,7 @@ int main(int argc, char** argv) {
     dervix::QtScreen screen;
     dervix::QtMenuBadge badge;
     dervix::QtProcess process;
-    dervix::QtSerialDevices devices;
+    SerialDeviceList devices;
     process.setLastWork([&serial] { serial.close(); });
     dervix::Platform platform{profile, logFile, dialogs, serial,  timer,       clock,
                               pump,    screen,  badge,   process, devices,     reopenTimer,
@@ -136,19 +199,29 @@ int main(int argc, char** argv) {
     dervix::InstallKelmView(frm, &window);
     dervix::InstallAboutView(frm, &window);
 
-    // Ended by the session (logout, Ctrl+C): as the operator's closing of the
-    // window would, so the serial device's lock file is not left behind; before
-    // the window is up, at once, so no position of a window never shown is kept.
-    dervix::EndSignals endSignals([&window, &frm] {
+    // Ended by the session (logout, shutdown, Ctrl+C): as the operator's
+    // closing of the window would, so the port is closed (on Linux its lock
+    // file not left behind) and the window's place kept; before the window is
+    // up, at once, so no position of a window never shown is kept.
+    auto endBySession = [&window, &frm] {
         if (window.isVisible()) window.close();
         else frm.endProgram();
-    });
+    };
+#ifdef _WIN32
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, [&](QSessionManager&) { endBySession(); });
+#else
+    dervix::EndSignals endSignals(endBySession);
+#endif
 
     frm.Form_Load();
 
     dervix::LinkProtocol protocol(frm);
-    dervix::LinkServer link([&protocol](const std::string& line) { return protocol.handle(line); });
+    Link link([&protocol](const std::string& line) { return protocol.handle(line); });
+#ifdef _WIN32
+    if (!link.listen()) {
+#else
     if (!link.listen(QString::fromStdString(runtime.path))) {
+#endif
         // The program is of use without the link, so it goes on; but the
         // operator of a program started from the menu sees no standard error,
         // and another program that relies on the link would fail unexplained.
