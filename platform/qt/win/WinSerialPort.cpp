@@ -1,0 +1,307 @@
+#include "platform/qt/win/WinSerialPort.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <QString>
+#include <QWinEventNotifier>
+#include <iterator>
+#include <string_view>
+
+namespace dervix {
+
+namespace {
+
+const SerialError kNotOpen{8018, "Operation valid only when the port is open"};
+const SerialError kAlreadyOpen{8005, "Port already open"};
+const SerialError kNoSuchPort{8002, "Invalid port number"};
+const SerialError kBadSetting{380, "Invalid property value"};
+
+constexpr int kHeld = WinSerialPort::kErrorBase + 2;
+constexpr int kOpenFailed = WinSerialPort::kErrorBase + 3;
+constexpr int kWriteFailed = WinSerialPort::kErrorBase + 4;
+constexpr int kDeviceFailed = WinSerialPort::kErrorBase + 6;
+constexpr int kSettingRefused = WinSerialPort::kErrorBase + 7;
+
+// A read returns this long after the last byte of a burst: a reply comes
+// whole rather than byte by byte, and late by no more than this.
+constexpr DWORD kGapMs = 5;
+
+// The system's own words for an error, as the operator's message shows them.
+std::string SystemText(DWORD code) {
+    wchar_t text[512] = {};
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                   static_cast<DWORD>(std::size(text)), nullptr);
+    QString words = QString::fromWCharArray(text, static_cast<qsizetype>(n)).trimmed();
+    if (words.endsWith(QLatin1Char('.'))) words.chop(1);
+    if (words.isEmpty()) words = QStringLiteral("Windows error %1").arg(code);
+    return words.toStdString();
+}
+
+SerialError SystemError(int number, DWORD code) { return {number, SystemText(code)}; }
+
+// "COM3", "com3" and "\\.\COM3" name the same port; CreateFileW wants the
+// last form (COM10 and above have no other).
+std::wstring FileName(const std::string& devicePath) {
+    if (devicePath.empty()) return {};
+    const std::wstring name = QString::fromStdString(devicePath).toStdWString();
+    return name.rfind(L"\\\\.\\", 0) == 0 ? name : L"\\\\.\\" + name;
+}
+
+}  // namespace
+
+struct WinSerialPort::Io {
+    HANDLE port = INVALID_HANDLE_VALUE;
+    OVERLAPPED read{};
+    OVERLAPPED write{};
+    bool reading = false;  // read is pending, or done and not yet collected
+    char buffer[4096];
+
+    Io() {
+        read.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        write.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    ~Io() {
+        CloseHandle(read.hEvent);
+        CloseHandle(write.hEvent);
+    }
+    Io(const Io&) = delete;
+    Io& operator=(const Io&) = delete;
+
+    // Waits for the pending read to end and forgets what it brought.
+    void abandonRead() {
+        if (!reading) return;
+        CancelIoEx(port, &read);
+        DWORD n = 0;
+        GetOverlappedResult(port, &read, &n, TRUE);
+        reading = false;
+    }
+};
+
+WinSerialPort::WinSerialPort(QObject* parent) : QObject(parent), io_(std::make_unique<Io>()) {}
+
+WinSerialPort::~WinSerialPort() { close(); }
+
+bool WinSerialPort::isOpen() const { return io_->port != INVALID_HANDLE_VALUE; }
+
+SerialPort::Result WinSerialPort::setDevice(const std::string& devicePath) {
+    if (isOpen()) return kAlreadyOpen;
+    device_ = devicePath;
+    return std::nullopt;
+}
+
+SerialPort::Result WinSerialPort::setLineSettings(const LineSettings& s) {
+    const bool good = s.baud > 0 && s.dataBits >= 5 && s.dataBits <= 8 &&
+                      std::string_view("NEOMS").find(s.parity) != std::string_view::npos &&
+                      (s.stopBits == 1 || s.stopBits == 15 || s.stopBits == 2);
+    if (!good) return kBadSetting;
+    line_ = s;
+    return std::nullopt;
+}
+
+SerialPort::Result WinSerialPort::setDtr(bool on) {
+    dtr_ = on;
+    return std::nullopt;
+}
+
+SerialPort::Result WinSerialPort::setBufferSizes(int inBytes, int outBytes) {
+    if (inBytes < 0 || outBytes < 0) return kBadSetting;
+    inBufferSize_ = inBytes;
+    outBufferSize_ = outBytes;
+    return std::nullopt;
+}
+
+SerialPort::Result WinSerialPort::open() {
+    if (isOpen()) return kAlreadyOpen;
+    const std::wstring name = FileName(device_);
+    if (name.empty()) return kNoSuchPort;
+    HANDLE port = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
+    if (port == INVALID_HANDLE_VALUE) {
+        const DWORD e = GetLastError();
+        switch (e) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+            case ERROR_INVALID_NAME:
+            case ERROR_BAD_PATHNAME: return kNoSuchPort;
+            // Another program has it: Windows lends a port to one at a time.
+            case ERROR_ACCESS_DENIED:
+            case ERROR_SHARING_VIOLATION: return SystemError(kHeld, e);
+            default: return SystemError(kOpenFailed, e);
+        }
+    }
+    io_->port = port;
+    ++generation_;
+    goneQueued_ = false;
+    received_.clear();
+    // Only a recommendation to the driver, which is free to keep its own.
+    if (inBufferSize_ > 0 && outBufferSize_ > 0)
+        SetupComm(port, static_cast<DWORD>(inBufferSize_), static_cast<DWORD>(outBufferSize_));
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    bool set = GetCommState(port, &dcb);
+    dcb.BaudRate = static_cast<DWORD>(line_.baud);
+    dcb.ByteSize = static_cast<BYTE>(line_.dataBits);
+    switch (line_.parity) {
+        case 'E': dcb.Parity = EVENPARITY; break;
+        case 'O': dcb.Parity = ODDPARITY; break;
+        case 'M': dcb.Parity = MARKPARITY; break;
+        case 'S': dcb.Parity = SPACEPARITY; break;
+        default: dcb.Parity = NOPARITY; break;
+    }
+    dcb.StopBits = line_.stopBits == 2 ? TWOSTOPBITS : line_.stopBits == 15 ? ONE5STOPBITS : ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = line_.parity != 'N';
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fDtrControl = dtr_ ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;  // no handshaking, and the line has never raised it
+    // Left on (by another program), a framing or parity error would abort
+    // every read until cleared, which would look like the device going away.
+    dcb.fAbortOnError = FALSE;
+    set = set && SetCommState(port, &dcb);
+    // A write can wait only on a stuck driver: then give up rather than hang.
+    COMMTIMEOUTS timeouts{kGapMs, 0, 0, 11000 / dcb.BaudRate + 1, 1000};
+    set = set && SetCommTimeouts(port, &timeouts);
+    if (!set) {
+        const DWORD e = GetLastError();
+        close();
+        return SystemError(kSettingRefused, e);
+    }
+
+    readDone_ = std::make_unique<QWinEventNotifier>(io_->read.hEvent);
+    connect(readDone_.get(), &QWinEventNotifier::activated, this, [this] { collectRead(); });
+    if (!startRead()) {
+        const DWORD e = GetLastError();
+        close();
+        return SystemError(kOpenFailed, e);
+    }
+    return std::nullopt;
+}
+
+void WinSerialPort::close() {
+    ++generation_;
+    receiveQueued_ = false;
+    readDone_.reset();
+    received_.clear();
+    if (!isOpen()) return;
+    io_->abandonRead();
+    CloseHandle(io_->port);
+    io_->port = INVALID_HANDLE_VALUE;
+}
+
+bool WinSerialPort::startRead() {
+    DWORD n = 0;
+    if (ReadFile(io_->port, io_->buffer, sizeof io_->buffer, &n, &io_->read)) {
+        // Done at once: collected like any other, from the event loop.
+        SetEvent(io_->read.hEvent);
+    } else if (GetLastError() != ERROR_IO_PENDING) {
+        return false;
+    }
+    io_->reading = true;
+    return true;
+}
+
+void WinSerialPort::collectRead() {
+    if (!io_->reading) return;
+    DWORD n = 0;
+    const bool done = GetOverlappedResult(io_->port, &io_->read, &n, FALSE);
+    if (!done && GetLastError() == ERROR_IO_INCOMPLETE) return;  // a late wake-up for an earlier read
+    io_->reading = false;
+    // With these time-outs a read waits for at least one byte, so a failed or
+    // empty one means the device is gone (USB adapters report that in several
+    // ways). Its event stays signalled: stop listening, or the loop would spin
+    // until the queued close runs.
+    if (done && n > 0) {
+        received_.append(io_->buffer, n);
+        queueReceive();
+        if (startRead()) return;
+    }
+    if (readDone_) readDone_->setEnabled(false);
+    queueDeviceGone();
+}
+
+SerialPort::Result WinSerialPort::discardBuffers() {
+    if (!isOpen()) return kNotOpen;
+    // The pending read may hold bytes already; they go with the rest.
+    io_->abandonRead();
+    received_.clear();
+    if (PurgeComm(io_->port, PURGE_RXCLEAR | PURGE_TXCLEAR) && startRead()) return std::nullopt;
+    const DWORD e = GetLastError();
+    if (readDone_) readDone_->setEnabled(false);
+    queueDeviceGone();
+    return SystemError(kDeviceFailed, e);
+}
+
+SerialPort::Result WinSerialPort::write(const std::string& bytes) {
+    if (!isOpen()) return kNotOpen;
+    const DWORD size = static_cast<DWORD>(bytes.size());
+    DWORD n = 0;
+    // Waited for here: the module's reply time counts from the frame.
+    BOOL ok = WriteFile(io_->port, bytes.data(), size, &n, &io_->write);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(io_->port, &io_->write, &n, TRUE);
+    if (!ok) {
+        const DWORD e = GetLastError();
+        queueDeviceGone();
+        return SystemError(kWriteFailed, e);
+    }
+    if (n != size) return SystemError(kWriteFailed, ERROR_TIMEOUT);
+    return std::nullopt;
+}
+
+std::string WinSerialPort::readAll() {
+    collectRead();  // a read that has ended counts as waiting, announced or not
+    std::string bytes;
+    bytes.swap(received_);
+    return bytes;
+}
+
+void WinSerialPort::queueReceive() {
+    if (receiveQueued_) return;
+    receiveQueued_ = true;
+    const unsigned generation = generation_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (generation != generation_) return;
+            receiveQueued_ = false;
+            deliverReceive();
+        },
+        Qt::QueuedConnection);
+}
+
+void WinSerialPort::deliverReceive() {
+    // What a discard or an earlier readAll() took is no arrival.
+    if (!isOpen() || received_.empty() || !handler_) return;
+    handler_(CommEvent::Receive);
+    // The handler may have left bytes (a box opened inside it): look again.
+    if (isOpen() && !received_.empty()) queueReceive();
+}
+
+void WinSerialPort::queueDeviceGone() {
+    if (goneQueued_ || !isOpen()) return;
+    goneQueued_ = true;
+    const unsigned generation = generation_;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            // Closed and perhaps reopened meanwhile: the failure belonged to the old line.
+            if (generation != generation_) return;
+            close();
+            if (handler_) handler_(CommEvent::Dcb);
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace dervix

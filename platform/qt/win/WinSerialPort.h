@@ -1,0 +1,87 @@
+#pragma once
+// The serial line on the Win32 communications calls.
+//
+// Error numbers, the same as on Linux where they mean the same:
+//   8002 "Invalid port number"  no such port (or no device name given)
+//   8005 "Port already open"    open() while this port is open, or a
+//                               device change while open
+//   8018 "Operation valid only when the port is open"
+//                               discard or write while closed (also after
+//                               the device disappeared and was closed)
+//   380  "Invalid property value"
+//                               line settings a serial port cannot take
+//   8100 + n, with the system's own text of the Windows error:
+//     8102 the port is held by another program or access is denied
+//     8103 the port could not be opened for another reason
+//     8104 writing failed (or timed out)
+//     8107 the driver refused a line setting
+//
+// The port is opened for overlapped I/O and a read is always pending; its
+// event wakes the Qt event loop (QWinEventNotifier), so an idle line costs
+// nothing. Receive (2) is delivered once per arrival from a queued call,
+// never from inside write() or readAll(). A read that fails while the port is
+// open means the device went away (a pulled USB adapter): the port is closed
+// and that is reported once as Dcb (1011). The Win32 line-error and
+// modem-line events are not watched, so their codes never occur.
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/SerialPort.h"
+
+class QWinEventNotifier;
+
+namespace dervix {
+
+class WinSerialPort : public QObject, public SerialPort {
+    Q_OBJECT
+
+public:
+    static constexpr int kErrorBase = 8100;
+
+    explicit WinSerialPort(QObject* parent = nullptr);
+    ~WinSerialPort() override;
+
+    Result setDevice(const std::string& devicePath) override;
+    Result setLineSettings(const LineSettings& settings) override;
+    Result setNoHandshaking() override { return std::nullopt; }
+    Result setDtr(bool on) override;
+    Result setBufferSizes(int inBytes, int outBytes) override;
+    Result open() override;
+    bool isOpen() const override;
+    void close() override;
+
+    Result discardBuffers() override;
+    Result write(const std::string& bytes) override;
+    std::string readAll() override;
+
+    void setNotificationHandler(std::function<void(int code)> handler) override { handler_ = std::move(handler); }
+
+private:
+    struct Io;  // the Win32 handles and the pending read, out of this header
+
+    bool startRead();
+    void collectRead();
+    void queueReceive();
+    void deliverReceive();
+    void queueDeviceGone();
+
+    std::unique_ptr<Io> io_;
+    std::unique_ptr<QWinEventNotifier> readDone_;
+    std::function<void(int)> handler_;
+
+    // Recorded and applied on open, as the line has always been set up.
+    std::string device_;
+    LineSettings line_;
+    bool dtr_ = true;
+    int inBufferSize_ = 0;
+    int outBufferSize_ = 0;
+
+    std::string received_;  // arrived, not yet taken by readAll()
+    bool receiveQueued_ = false;
+    bool goneQueued_ = false;
+    unsigned generation_ = 0;  // one per open and close, so stale queued calls know
+};
+
+}  // namespace dervix
