@@ -101,10 +101,13 @@ std::optional<std::string> FakeDialogs::inputBox(const std::string& prompt, cons
 }
 
 LocalTime FakeClock::toLocal(std::chrono::system_clock::time_point t) const {
-    std::time_t seconds = std::chrono::system_clock::to_time_t(t) + offsetSeconds;
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
-    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, offsetSeconds};
+    using namespace std::chrono;
+    const auto local = floor<seconds>(t) + seconds(offsetSeconds);
+    const auto day = floor<days>(local);
+    const year_month_day date{day};
+    const hh_mm_ss time{local - day};
+    return {int(date.year()), int(unsigned(date.month())), int(unsigned(date.day())), int(time.hours().count()),
+            int(time.minutes().count()), int(time.seconds().count()), offsetSeconds};
 }
 
 void FakeEventPump::serveEvents() {
