@@ -41,6 +41,8 @@ if ! command -v debootstrap >/dev/null; then
 fi
 if [ -z "$root" ]; then
   root="$(mktemp -d /var/tmp/dervix-debian13.XXXXXX)"
+  # It becomes "/": mktemp's 0700 would shut every other user out of it.
+  chmod 755 "$root"
 fi
 cleanup() {
   # Only a root of ours, and only once no process of the stage is left: the
