@@ -1,9 +1,7 @@
 #include "platform/win/WinIniProfileStore.h"
 
 #include "platform/win/WinApi.h"
-
-#include <cstdlib>
-
+#include "platform/win/WinText.h"
 #include "shell/IniText.h"
 
 namespace dervix {
@@ -17,28 +15,12 @@ const char* const kAbsentToo = "\x02<absent>";
 
 }  // namespace
 
-std::string WinProfilePath() {
-    const char* path = std::getenv("DERVIX_PROFILE");
-    return path ? std::string(path) : std::string();
-}
+std::string WinProfilePath() { return win::Environment("DERVIX_PROFILE"); }
 
 WinIniProfileStore::WinIniProfileStore(const std::string& path) {
     if (path.empty()) return;
-    std::string full(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD n = ::GetFullPathNameA(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (n == 0) {
-            path_ = path;  // the calls themselves will tell
-            return;
-        }
-        // Too small a buffer gives the size it needs, terminator included.
-        if (n < full.size()) {
-            full.resize(n);
-            path_ = full;
-            return;
-        }
-        full.resize(n);
-    }
+    path_ = win::FullPath(path);
+    ansiPath_ = win::Narrow(win::Widen(path_), CP_ACP);
 }
 
 std::optional<std::string> WinIniProfileStore::read(const std::string& section, const std::string& key) {
@@ -50,7 +32,7 @@ std::optional<std::string> WinIniProfileStore::read(const std::string& section, 
                 path_.empty()
                     ? ::GetProfileStringA(section.c_str(), key.c_str(), fallback, buffer.data(), size)
                     : ::GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback, buffer.data(), size,
-                                                 path_.c_str());
+                                                 ansiPath_.c_str());
             // A cut value comes back one short of the buffer; one that lost
             // its quotes while being cut comes back two short.
             if (n + 2 < size || buffer.size() >= kMaxValue) {
@@ -75,11 +57,11 @@ bool WinIniProfileStore::write(const std::string& section, const std::string& ke
     }
     // The operator made it read-only on purpose. The profile calls would
     // report a value the file already holds as written.
-    const DWORD attributes = ::GetFileAttributesA(path_.c_str());
+    const DWORD attributes = ::GetFileAttributesA(ansiPath_.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
-    if (!::WritePrivateProfileStringA(section.c_str(), key.c_str(), stored.c_str(), path_.c_str())) return false;
-    ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, path_.c_str());
+    if (!::WritePrivateProfileStringA(section.c_str(), key.c_str(), stored.c_str(), ansiPath_.c_str())) return false;
+    ::WritePrivateProfileStringA(nullptr, nullptr, nullptr, ansiPath_.c_str());
     return true;
 }
 

@@ -16,21 +16,6 @@ std::string Native(std::string path) {
     return path;
 }
 
-std::string FullPath(const std::string& path) {
-    const std::wstring wide = win::Widen(path);
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (n == 0) return path;
-        // Too small a buffer gives the size it needs, terminator included.
-        if (n < full.size()) {
-            full.resize(n);
-            return win::Narrow(full);
-        }
-        full.resize(n);
-    }
-}
-
 }  // namespace
 
 bool WinCanAppend(const std::string& file) {
@@ -59,7 +44,7 @@ bool WinCanAppend(const std::string& file) {
 LogPlace ChooseWinLogPlace(const std::string& programFolder, const std::function<bool(const std::string&)>& canAppend) {
     const std::string explicitLog = win::Environment("DERVIX_LOG");
     // Made absolute, so the notice of a failure names the file for certain.
-    if (!explicitLog.empty()) return {FullPath(Native(explicitLog)), {}};
+    if (!explicitLog.empty()) return {win::FullPath(Native(explicitLog)), {}};
     std::string folder = Native(programFolder);
     if (!folder.empty() && folder.back() != '\\') folder += '\\';
     const std::string beside = folder + "Dervix.txt";

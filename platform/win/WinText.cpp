@@ -4,22 +4,37 @@
 
 namespace dervix::win {
 
-std::wstring Widen(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int size = static_cast<int>(utf8.size());
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+std::wstring Widen(const std::string& text, unsigned codePage) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int n = ::MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), n);
+    ::MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), n);
     return wide;
 }
 
-std::string Narrow(const std::wstring& wide) {
+std::string Narrow(const std::wstring& wide, unsigned codePage) {
     if (wide.empty()) return {};
     const int size = static_cast<int>(wide.size());
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), n, nullptr, nullptr);
-    return utf8;
+    const int n = ::WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(codePage, 0, wide.data(), size, text.data(), n, nullptr, nullptr);
+    return text;
+}
+
+std::string FullPath(const std::string& path) {
+    const std::wstring wide = Widen(path);
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0) return path;
+        // Too small a buffer gives the size it needs, terminator included.
+        if (n < full.size()) {
+            full.resize(n);
+            return Narrow(full);
+        }
+        full.resize(n);
+    }
 }
 
 std::string ErrorText(unsigned long code) {
