@@ -1,7 +1,6 @@
 #include "platform/win/WinInstance.h"
 
 #include "platform/win/WinApi.h"
-
 #include "platform/win/WinText.h"
 
 namespace dervix {
