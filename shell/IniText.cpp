@@ -92,11 +92,9 @@ std::optional<SectionSpan> FindSection(const std::string& content, const std::ve
     return std::nullopt;
 }
 
-// Keeps the file a valid one-value-per-line file whatever a caller stores:
-// a line break in a value must never start a key of its own. Blanks around
-// a value do not survive reading, so they are not stored either; a value
-// that reading would take for a quoted one gets a pair of other quotes.
-std::string StorableValue(const std::string& value) {
+}  // namespace
+
+std::string IniStorableValue(const std::string& value) {
     std::string v;
     v.reserve(value.size());
     for (char c : value) v.push_back((c == '\r' || c == '\n' || c == '\0') ? ' ' : c);
@@ -107,8 +105,6 @@ std::string StorableValue(const std::string& value) {
     if (quoted) return (t.front() == '"' ? "'" : "\"") + t + (t.front() == '"' ? "'" : "\"");
     return v;
 }
-
-}  // namespace
 
 std::optional<std::string> IniLookup(const std::string& content, const std::string& section,
                                      const std::string& key) {
@@ -133,7 +129,7 @@ std::string IniUpdate(const std::string& content, const std::string& section, co
         if (text.empty() || text.back() == '\n') return std::string();
         return text.back() == '\r' ? std::string("\n") : eol;
     };
-    const std::string stored = StorableValue(value);
+    const std::string stored = IniStorableValue(value);
     auto span = FindSection(content, lines, section);
     if (!span) {
         std::string out = content;

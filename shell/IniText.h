@@ -16,4 +16,11 @@ std::optional<std::string> IniLookup(const std::string& content, const std::stri
 std::string IniUpdate(const std::string& content, const std::string& section, const std::string& key,
                       const std::string& value);
 
+// value as a profile line holds it: a line break in a value must never start
+// a key of its own, so CR, LF and NUL become blanks; a value that reading
+// would take for a quoted one loses its outer blanks and gets a pair of other
+// quotes, so it reads back as given. Any store of this form, the desktop's
+// own profile too, takes the result as it is.
+std::string IniStorableValue(const std::string& value);
+
 }  // namespace dervix

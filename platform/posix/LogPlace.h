@@ -5,15 +5,9 @@
 #include <functional>
 #include <string>
 
-namespace dervix {
+#include "platform/LogPlace.h"
 
-struct LogPlace {
-    std::string path;          // the log file
-    std::string folderToMake;  // made on demand when missing; empty: none
-    // Only a log the user named himself may be a symbolic link: one in the
-    // program folder may have been planted by anyone who can write there.
-    bool followLink = false;
-};
+namespace dervix {
 
 // True when this process may append to file: the file itself when it exists,
 // else the folder that would hold it. Judged by the kernel's own rules for
