@@ -103,7 +103,11 @@ std::optional<std::string> FakeDialogs::inputBox(const std::string& prompt, cons
 LocalTime FakeClock::toLocal(std::chrono::system_clock::time_point t) const {
     std::time_t seconds = std::chrono::system_clock::to_time_t(t) + offsetSeconds;
     std::tm tm{};
+#ifdef _WIN32
+    gmtime_s(&tm, &seconds);
+#else
     gmtime_r(&seconds, &tm);
+#endif
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, offsetSeconds};
 }
 
