@@ -7,6 +7,7 @@
 //   anything else           ->  ERR <reason>  (and nothing changes)
 //
 // Lines are UTF-8; in texts, backslash, CR and LF are written \\, \r, \n.
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -15,6 +16,10 @@
 namespace dervix {
 
 class FrmDervix;
+
+// The items by control name: the main window's text fields and labels.
+inline constexpr std::array<std::string_view, 5> kLinkItems{"txtFlowRate", "txtDVXScmd", "DervixResp", "Label3",
+                                                            "Label5"};
 
 // Backslash, CR and LF written as \\, \r and \n; every other byte as is.
 std::string LinkEscape(std::string_view text);

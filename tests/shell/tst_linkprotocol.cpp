@@ -33,6 +33,7 @@ private slots:
     void requestReadsItems_data();
     void requestReadsItems();
     void requestEscapesAndEncodes();
+    void listedItemsAreServed();
     void pokeRunsHandlerBeforeAnswer_data();
     void pokeRunsHandlerBeforeAnswer();
     void pokeReachesModule();
@@ -66,6 +67,14 @@ void TestLinkProtocol::requestReadsItems() {
     QCOMPARE(link.handle(line), answer);
     QCOMPARE(Snapshot(*rig.w), before);
     QVERIFY(rig.serial.frames.empty());
+}
+
+// The list that other links go by (DDE names its items ahead).
+void TestLinkProtocol::listedItemsAreServed() {
+    Rig rig;
+    LinkProtocol link(*rig.w);
+    for (const std::string_view item : kLinkItems)
+        QVERIFY2(link.handle("REQUEST " + std::string(item)).rfind("OK ", 0) == 0, item.data());
 }
 
 void TestLinkProtocol::requestEscapesAndEncodes() {

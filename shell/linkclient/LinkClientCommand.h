@@ -1,0 +1,76 @@
+#pragma once
+// dervix-link's command line, the same whatever carries the request:
+//
+//   dervix-link get ITEM        prints the item's text
+//   dervix-link set ITEM TEXT   sets a text field; returns once it is handled
+//
+// Exit status: 0 done, 1 the program refused the request, 2 wrong usage or
+// no program to talk to. Arguments and printed texts are UTF-8.
+#include <cstdio>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace dervix::linkclient {
+
+constexpr int kDone = 0;
+constexpr int kRefused = 1;
+constexpr int kTrouble = 2;
+
+struct Command {
+    bool set = false;
+    std::string item;
+    std::string text;  // set only
+};
+
+// Asked for, the usage goes to standard output and is no error.
+inline int Usage(bool asked = false) {
+    std::fputs("usage: dervix-link get ITEM\n"
+               "       dervix-link set ITEM TEXT\n"
+               "ITEM is one of txtFlowRate, txtDVXScmd, DervixResp, Label3, Label5 (labels cannot be set).\n",
+               asked ? stdout : stderr);
+    return asked ? kDone : kTrouble;
+}
+
+inline int Fail(const std::string& message) {
+    std::fprintf(stderr, "dervix-link: %s\n", message.c_str());
+    return kTrouble;
+}
+
+inline int Refused(const std::string& reason) {
+    std::fprintf(stderr, "dervix-link: %s\n", reason.c_str());
+    return kRefused;
+}
+
+// The request field ends the program on this word, so no answer follows.
+inline bool IsKill(const Command& command) {
+    if (!command.set || command.item != "txtDVXScmd") return false;
+    std::string word;
+    for (char c : command.text) {
+        if (static_cast<unsigned char>(c) <= 26) continue;
+        word.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+    }
+    return word == "KILL";
+}
+
+// The arguments after the program's name: the command to carry out, or the
+// exit status of a command line answered here (help, version, wrong usage).
+inline std::variant<Command, int> ParseCommandLine(const std::vector<std::string>& args) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) return Usage(true);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::printf("dervix-link %d.%d.%d\n", DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH);
+        return kDone;
+    }
+    if (args.size() < 2) return Usage();
+    Command command;
+    command.set = args[0] == "set";
+    if (!((args[0] == "get" && args.size() == 2) || (command.set && args.size() == 3))) return Usage();
+    command.item = args[1];
+    // A blank inside the name would move the rest of it into the text.
+    if (command.item.empty() || command.item.find_first_of(" \t\r\n") != std::string::npos)
+        return Fail("\"" + command.item + "\" is not an item name");
+    if (command.set) command.text = args[2];
+    return command;
+}
+
+}  // namespace dervix::linkclient

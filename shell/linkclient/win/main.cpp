@@ -1,0 +1,167 @@
+// dervix-link on Windows: a DDE client of the running program, service
+// "Dervix", topic "Server", one transaction per run. The command line is in
+// LinkClientCommand.h; texts travel as CF_TEXT, one byte per character of
+// the field (Latin-1).
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX  // Qt's headers may have done so already
+#endif
+#include <windows.h>
+// Left out by WIN32_LEAN_AND_MEAN.
+#include <ddeml.h>
+#include <shellapi.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "shell/LinkProtocol.h"
+#include "shell/linkclient/LinkClientCommand.h"
+
+using namespace dervix::linkclient;
+
+namespace {
+
+// Long enough for any box the operator may have open meanwhile; a program
+// that has ended is noticed at once (see WatchServer).
+constexpr DWORD kAnswerTimeoutMs = 60 * 60 * 1000;
+
+std::string ToUtf8(const wchar_t* text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? std::size_t(size) : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    out.resize(out.size() - 1);  // the closing NUL
+    return out;
+}
+
+std::wstring ToWide(const std::string& utf8) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring out(size > 0 ? std::size_t(size) : 1, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, out.data(), size);
+    out.resize(out.size() - 1);  // the closing NUL
+    return out;
+}
+
+std::vector<std::string> Arguments() {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    for (int i = 1; wide && i < count; ++i) args.push_back(ToUtf8(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+// A console shows the text as it is; a pipe or file gets its UTF-8 bytes,
+// the same bytes as on Linux.
+void PrintLine(const std::string& latin1) {
+    DWORD mode = 0;
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (GetConsoleMode(out, &mode)) {
+        std::wstring wide(latin1.begin(), latin1.end());  // Latin-1 is the first 256 code points
+        wide += L"\r\n";
+        DWORD written = 0;
+        WriteConsoleW(out, wide.data(), DWORD(wide.size()), &written, nullptr);
+        return;
+    }
+    const std::string bytes = dervix::Latin1ToUtf8(latin1) + "\n";
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+HDDEDATA CALLBACK Callback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) { return nullptr; }
+
+std::mutex g_answered;
+bool g_hasAnswer = false;
+
+// A program that ends (as "KILL" asks, or any other way) sends no answer,
+// and under Wine the library waits out the whole time limit all the same:
+// this thread watches the serving process and ends the wait, as the socket
+// link's client sees the connection close.
+void WatchServer(HWND server, bool kill) {
+    DWORD processId = 0;
+    if (!GetWindowThreadProcessId(server, &processId)) return;
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (!process) return;
+    std::thread([process, kill] {
+        WaitForSingleObject(process, INFINITE);
+        const std::lock_guard lock(g_answered);
+        if (g_hasAnswer) return;
+        std::fflush(stdout);
+        ExitProcess(kill ? kDone : Fail("the program closed the link without answering"));
+    }).detach();
+}
+
+int Transact(DWORD instance, const Command& command, const std::string& latin1Text) {
+    const auto handle = [instance](const wchar_t* text) {
+        return DdeCreateStringHandleW(instance, text, CP_WINUNICODE);
+    };
+    const HCONV conversation = DdeConnect(instance, handle(L"Dervix"), handle(L"Server"), nullptr);
+    if (!conversation)
+        return Fail("cannot reach the program: no DDE service \"Dervix\" with the topic \"Server\" (is it running?)");
+    CONVINFO info{};
+    info.cb = sizeof info;
+    const HWND server = DdeQueryConvInfo(conversation, QID_SYNC, &info) ? info.hwndPartner : nullptr;
+    WatchServer(server, IsKill(command));
+
+    const std::wstring item = ToWide(command.item);
+    std::string data = latin1Text;  // with its closing NUL, as CF_TEXT has it
+    DWORD result = 0;
+    const HDDEDATA reply = DdeClientTransaction(
+        command.set ? reinterpret_cast<BYTE*>(data.data()) : nullptr, command.set ? DWORD(data.size() + 1) : 0,
+        conversation, handle(item.c_str()), CF_TEXT, command.set ? XTYP_POKE : XTYP_REQUEST, kAnswerTimeoutMs, &result);
+    {
+        // From here the watcher leaves the outcome to this thread.
+        const std::lock_guard lock(g_answered);
+        g_hasAnswer = true;
+    }
+    const UINT error = reply ? DMLERR_NO_ERROR : DdeGetLastError(instance);
+    if (!reply && server && !IsWindow(server)) {
+        if (IsKill(command)) return kDone;  // the program has ended as asked
+        return Fail("the program closed the link without answering");
+    }
+    if (error == DMLERR_DATAACKTIMEOUT || error == DMLERR_POKEACKTIMEOUT)
+        return Fail("no answer from the program within " + std::to_string(kAnswerTimeoutMs / 60000) + " minutes");
+    // A refused poke shows in the acknowledgement's flags; Wine returns TRUE
+    // for it all the same.
+    if (!reply || (command.set && !(LOWORD(result) & DDE_FACK)))
+        return Refused("the program refused to " + std::string(command.set ? "set " : "read ") + command.item);
+    if (!command.set) {
+        DWORD size = 0;
+        const BYTE* bytes = DdeAccessData(reply, &size);
+        std::string text(reinterpret_cast<const char*>(bytes), bytes ? size : 0);
+        DdeUnaccessData(reply);
+        DdeFreeDataHandle(reply);
+        const std::size_t end = text.find('\0');
+        if (end != std::string::npos) text.resize(end);
+        PrintLine(text);
+    }
+    DdeDisconnect(conversation);
+    return kDone;
+}
+
+}  // namespace
+
+int main() {
+    // The same bytes as on Linux: no CR is added before LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    const auto parsed = ParseCommandLine(Arguments());
+    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    const Command& command = std::get<Command>(parsed);
+    const auto text = dervix::Utf8ToLatin1(command.text);
+    if (!text) return Refused("character not in Latin-1");
+
+    DWORD instance = 0;
+    if (DdeInitializeW(&instance, &Callback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR)
+        return Fail("cannot use DDE on this system");
+    const int status = Transact(instance, command, *text);
+    std::fflush(stdout);
+    DdeUninitialize(instance);
+    return status;
+}
