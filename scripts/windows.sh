@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds Dervix for Windows and tests it under Wine: the SDK (made once by
+# scripts/windows-sdk.sh, reused after), the cross build into ./build-win,
+# every test program under Wine, and, with --package, the Windows release
+# (scripts/package-windows.sh).
+#
+#   scripts/windows.sh [--no-tests] [--package]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tests=1
+package=0
+for a in "$@"; do
+  case "$a" in
+    --no-tests) tests=0 ;;
+    --package) package=1 ;;
+    *) echo "usage: $0 [--no-tests] [--package]" >&2; exit 2 ;;
+  esac
+done
+start=$SECONDS
+sdk="$(scripts/windows-sdk.sh | tail -1)"
+[ -f "$sdk/.complete" ] || { echo "windows: no Windows SDK" >&2; exit 1; }
+build=build-win
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_FIND_ROOT_PATH="$sdk" -DCMAKE_PREFIX_PATH=/ -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDERVIX_WERROR=ON \
+  -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/lib/wine/wine64 >/dev/null
+cmake --build "$build" -j "$(nproc)"
+echo "windows: built in $((SECONDS - start)) s"
+
+if [ "$tests" -eq 1 ]; then
+  # shellcheck source=scripts/wine-env.sh
+  . scripts/wine-env.sh "$sdk" "$PWD/$build/wine"
+  (cd "$build" && ctest --output-on-failure --timeout 300 -j 2)
+  scripts/build.sh build --target dervantix-sim >/dev/null
+  python3 scripts/windows_e2e.py "$PWD/$build" "$PWD/build"
+  echo "windows: tested in $((SECONDS - start)) s"
+fi
+if [ "$package" -eq 1 ]; then
+  scripts/package-windows.sh "$sdk" "$build"
+fi
