@@ -4,13 +4,7 @@
 // this test binary started again with --serve.
 #include <QtTest>
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX  // Qt's headers may have done so already
-#endif
-#include <windows.h>
+#include "platform/win/WinApi.h"
 #include <ddeml.h>
 
 #include <atomic>

@@ -1,12 +1,6 @@
 #include "platform/qt/win/DdeServer.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX  // Qt's headers may have done so already
-#endif
-#include <windows.h>
+#include "platform/win/WinApi.h"
 // Left out by WIN32_LEAN_AND_MEAN.
 #include <dde.h>
 #include <ddeml.h>

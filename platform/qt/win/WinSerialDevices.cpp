@@ -1,12 +1,6 @@
 #include "platform/qt/win/WinSerialDevices.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/win/WinApi.h"
 #include <setupapi.h>
 
 #include <QHash>

@@ -2,13 +2,7 @@
 // "Dervix", topic "Server", one transaction per run. The command line is in
 // LinkClientCommand.h; texts travel as CF_TEXT, one byte per character of
 // the field (Latin-1).
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX  // Qt's headers may have done so already
-#endif
-#include <windows.h>
+#include "platform/win/WinApi.h"
 // Left out by WIN32_LEAN_AND_MEAN.
 #include <ddeml.h>
 #include <shellapi.h>
