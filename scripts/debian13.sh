@@ -90,7 +90,7 @@ if [ -n "$DERVIX_DEB" ]; then
   printf "[Dervix]\nLogging=1\n" >"$run/demo-profile.ini"
   dervix --simulate & pid=$!
   # Started, checked the simulated module and, on its answer, sent it the
-  # saved split code: the log has the code's request after CHECK's.
+  # saved split code: the log shows that request after the one for CHECK.
   sent=""
   for _ in $(seq 100); do
     sent=$(sed -n "s/.*Send Command - \[ *\([0-9][0-9]*\)\].*/\1/p" "$run/Dervix.txt" 2>/dev/null | head -1)
