@@ -93,7 +93,7 @@ if [ -n "$DERVIX_DEB" ]; then
   # saved split code: the log shows that request after the one for CHECK.
   sent=""
   for _ in $(seq 100); do
-    sent=$(sed -n "s/.*Send Command - \[ *\([0-9][0-9]*\)\].*/\1/p" "$run/Dervix.txt" 2>/dev/null | head -1)
+    sent=$(sed -n "s/.*Send Command - \[ *\([0-9][0-9]*\)\].*/\1/p" "$run/Dervix.txt" 2>/dev/null | head -1 || true)
     [ -n "$sent" ] && break
     sleep 0.1
   done
