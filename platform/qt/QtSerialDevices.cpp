@@ -1,4 +1,5 @@
 #include "platform/qt/QtSerialDevices.h"
+#include "platform/qt/WatchHandle.h"
 
 #include <sys/stat.h>
 
@@ -94,21 +95,6 @@ private:
     QTimer check_;
 };
 
-class WatchHandle : public SerialDevices::Watch {
-public:
-    explicit WatchHandle(Watcher* watcher) : watcher_(watcher) {}
-    // The handle may go inside the watcher's own call: the watcher goes
-    // later, from the event loop, and says nothing more.
-    ~WatchHandle() override {
-        if (!watcher_) return;
-        watcher_->forget();
-        watcher_->deleteLater();
-    }
-
-private:
-    QPointer<Watcher> watcher_;
-};
-
 }  // namespace
 
 std::vector<SerialDeviceInfo> QtSerialDevices::present() {
@@ -150,7 +136,7 @@ std::unique_ptr<SerialDevices::Watch> QtSerialDevices::watch(const std::string& 
                                                              std::function<void()> onChange) {
     QStringList folders{QStringLiteral("/dev"), QString::fromLatin1(kByIdFolder)};
     if (!devicePath.empty()) folders << QFileInfo(QString::fromStdString(devicePath)).absolutePath();
-    return std::make_unique<WatchHandle>(new Watcher(folders, std::move(onChange)));
+    return std::make_unique<WatchHandle<Watcher>>(new Watcher(folders, std::move(onChange)));
 }
 
 }  // namespace dervix

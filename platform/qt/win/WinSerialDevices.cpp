@@ -1,5 +1,6 @@
 #include "platform/qt/win/WinSerialDevices.h"
 
+#include "platform/qt/WatchHandle.h"
 #include "platform/win/WinApi.h"
 #include <setupapi.h>
 
@@ -101,21 +102,6 @@ private:
     QTimer check_;
 };
 
-class WatchHandle : public SerialDevices::Watch {
-public:
-    explicit WatchHandle(Watcher* watcher) : watcher_(watcher) {}
-    // The handle may go inside the watcher's own call: the watcher goes
-    // later, from the event loop, and says nothing more.
-    ~WatchHandle() override {
-        if (!watcher_) return;
-        watcher_->forget();
-        watcher_->deleteLater();
-    }
-
-private:
-    QPointer<Watcher> watcher_;
-};
-
 }  // namespace
 
 std::vector<SerialDeviceInfo> WinSerialDevices::present() {
@@ -148,7 +134,7 @@ std::string WinSerialDevices::resolve(const std::string& path) {
 }
 
 std::unique_ptr<SerialDevices::Watch> WinSerialDevices::watch(const std::string&, std::function<void()> onChange) {
-    return std::make_unique<WatchHandle>(new Watcher(std::move(onChange)));
+    return std::make_unique<WatchHandle<Watcher>>(new Watcher(std::move(onChange)));
 }
 
 }  // namespace dervix
