@@ -1,18 +1,23 @@
 # Sourced: sets up Wine for the Windows programs of a build.
-#   . scripts/wine-env.sh SDK_FOLDER WINE_PREFIX
-# A prefix of the build's own, made once; no Mono or Gecko (there is no
+#   . scripts/wine-env.sh SDK_FOLDER WINE_PREFIX [offscreen]
+# A prefix of the caller's own, made once; no Mono or Gecko (there is no
 # network to fetch them from); the Qt and mingw-w64 DLLs found through
-# WINEPATH; Qt's offscreen platform, so no display is needed.
+# WINEPATH. Wine keeps every QT_* variable of the Linux side from its
+# programs, so a prefix made with "offscreen" has Qt's offscreen platform (and
+# fonts for it) in its registry's environment: the tests' widgets then need
+# no display, as on Linux. Without it, programs use Qt's Windows platform.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 export WINEPREFIX="$2"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPATH="$(winpath "$1/bin");$(winpath "$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")");$(winpath /usr/x86_64-w64-mingw32/lib)"
-export QT_PLUGIN_PATH="$(winpath "$1/plugins")"
-export QT_QPA_PLATFORM=offscreen
 wine=/usr/lib/wine/wine64
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   "$wine" wineboot --init >/dev/null 2>&1 || true
+  if [ "${3:-}" = offscreen ]; then
+    "$wine" reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /d offscreen /f >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Environment' /v QT_QPA_FONTDIR /d "$(winpath /usr/share/fonts/truetype/dejavu)" /f >/dev/null 2>&1
+  fi
   wineserver -w 2>/dev/null || true
 fi
