@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "config/ConfigRig.h"
+#include "support/TestText.h"
 
 using namespace dervix;
 using namespace dervix::test;
@@ -13,7 +14,7 @@ const std::string kByIdU0 = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI
 
 // Devices a test can plug in by name.
 SerialDeviceInfo Device(const QString& name) {
-    if (name == "S0") return {"/dev/ttyS0", "", ""};
+    if (name == "S0") return {StandardPort(1), "", ""};
     if (name == "U0") return {"/dev/ttyUSB0", kByIdU0, "FT232R USB UART \xE2\x80\x94 FTDI \xE2\x80\x94 A50285BI"};
     if (name == "A0") return {"/dev/ttyACM0", "/dev/serial/by-id/usb-Arduino_Uno_7563-if00", "Uno \xE2\x80\x94 Arduino"};
     return {};
@@ -52,8 +53,8 @@ void TestConfigDevices::deviceNoteFollowsTheChosenPort() {
         d.cmdCancel.click();
     });
     rig.w->mnuCfg_Click();
-    QCOMPARE(notes, (std::vector<std::string>{"Device: /dev/ttyUSB0", "Device: /dev/ttyS0", ""}));
-    QCOMPARE(devices, (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyUSB0", "/dev/ttyS2", "/dev/ttyS3"}));
+    QCOMPARE(notes, (std::vector<std::string>{"Device: /dev/ttyUSB0", "Device: " + StandardPort(1), ""}));
+    QCOMPARE(devices, (std::vector<std::string>{StandardPort(1), "/dev/ttyUSB0", StandardPort(3), StandardPort(4)}));
     QCOMPARE(items, (std::vector<std::string>{"Com1", "Com2", "Com3", "Com4"}));
 }
 
@@ -67,22 +68,23 @@ void TestConfigDevices::deviceListAndWhatOkStores_data() {
     QTest::addColumn<QString>("stored");        // [Ports] Com1 after OK, empty when not written
     const QString u0 = QString::fromUtf8("ttyUSB0 \u2014 FT232R USB UART \u2014 FTDI \u2014 A50285BI");
     const QString byId = QString::fromStdString(kByIdU0);
+    const QString s0 = StandardPortShown(1);
     QTest::newRow("mapped node selected, kept untouched")
-        << "Com1=/dev/ttyUSB0" << QStringList{"S0", "U0"} << "" << -1 << QStringList{"ttyS0", u0} << 1 << "";
+        << "Com1=/dev/ttyUSB0" << QStringList{"S0", "U0"} << "" << -1 << QStringList{s0, u0} << 1 << "";
     QTest::newRow("mapped by-id link selected") << "Com1=" + byId << QStringList{"S0", "U0"} << "" << -1
-                                                << QStringList{"ttyS0", u0} << 1 << "";
+                                                << QStringList{s0, u0} << 1 << "";
     QTest::newRow("mapped through a link of its own") << "Com1=/dev/dervantix" << QStringList{"S0", "U0"}
-                                                      << "/dev/dervantix" << -1 << QStringList{"ttyS0", u0} << 1
+                                                      << "/dev/dervantix" << -1 << QStringList{s0, u0} << 1
                                                       << "";
     QTest::newRow("mapped device absent") << "Com1=/dev/ttyUSB3" << QStringList{"S0"} << "" << -1
-                                          << QStringList{"ttyS0", "/dev/ttyUSB3 (not present)"} << 1 << "";
+                                          << QStringList{s0, "/dev/ttyUSB3 (not present)"} << 1 << "";
     QTest::newRow("standard port absent") << "" << QStringList{"U0"} << "" << -1
-                                          << QStringList{u0, "/dev/ttyS0 (not present)"} << 1 << "";
+                                          << QStringList{u0, QString::fromStdString(StandardPort(1)) + " (not present)"} << 1 << "";
     QTest::newRow("chosen adapter stored by its by-id path")
-        << "" << QStringList{"S0", "U0"} << "" << 1 << QStringList{"ttyS0", u0} << 0 << byId;
+        << "" << QStringList{"S0", "U0"} << "" << 1 << QStringList{s0, u0} << 0 << byId;
     QTest::newRow("chosen device without by-id stored by its node")
-        << "Com1=/dev/ttyUSB0" << QStringList{"S0", "U0"} << "" << 0 << QStringList{"ttyS0", u0} << 1
-        << "/dev/ttyS0";
+        << "Com1=/dev/ttyUSB0" << QStringList{"S0", "U0"} << "" << 0 << QStringList{s0, u0} << 1
+        << QString::fromStdString(StandardPort(1));
     QTest::newRow("absent mapping replaced") << "Com1=/dev/ttyUSB3" << QStringList{"U0"} << "" << 0
                                              << QStringList{u0, "/dev/ttyUSB3 (not present)"} << 1 << byId;
 }
@@ -123,13 +125,14 @@ void TestConfigDevices::deviceListAndWhatOkStores() {
     const std::string now = rig.profile.read("Ports", "Com1").value_or("");
     QCOMPARE(now, stored.isEmpty() ? before : stored.toStdString());
     // The port is opened on what is stored, whatever that is.
-    QCOMPARE(rig.serial.device, now.empty() ? std::string("/dev/ttyS0") : now);
+    QCOMPARE(rig.serial.device, now.empty() ? StandardPort(1) : now);
 }
 
 void TestConfigDevices::deviceListFollowsPluggingWhileOpen() {
     ConfigRig rig;
     rig.startAndAnswerCheck();
     rig.devices.plug(Device("S0"));
+    const QString s0 = StandardPortShown(1);
     const QString u0 = QString::fromUtf8("ttyUSB0 \u2014 FT232R USB UART \u2014 FTDI \u2014 A50285BI");
     const QString a0 = QString::fromUtf8("ttyACM0 \u2014 Uno \u2014 Arduino");
     std::vector<QStringList> seen;
@@ -156,10 +159,10 @@ void TestConfigDevices::deviceListFollowsPluggingWhileOpen() {
 
     QCOMPARE(watchesOpen, 1);
     QCOMPARE(rig.devices.liveWatches, 0);
-    QCOMPARE(seen, (std::vector<QStringList>{{"ttyS0"},
-                                             {"ttyS0", u0},
-                                             {"ttyS0", QString::fromStdString(kByIdU0) + " (not present)"},
-                                             {"ttyS0", a0, u0}}));
+    QCOMPARE(seen, (std::vector<QStringList>{{s0},
+                                             {s0, u0},
+                                             {s0, QString::fromStdString(kByIdU0) + " (not present)"},
+                                             {s0, a0, u0}}));
     QCOMPARE(selected, (std::vector<int>{0, 0, 1, 2}));
     QVERIFY(!rig.profile.read("Ports", "Com1").has_value());
 }

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "config/ConfigRig.h"
+#include "support/TestText.h"
 
 using namespace dervix;
 using namespace dervix::test;
@@ -53,7 +54,7 @@ void TestConfigDialog::emptyProfileOpensWithCom1AndZero() {
     QCOMPARE(rig.profile.writes, (std::vector<std::string>{"AppPath=/opt/dervix", "CommPort=1",
                                                             "Settings=19200,N,8,1", "ModuleID=0",
                                                             "ErrorStatus="}));
-    QCOMPARE(rig.serial.device, std::string("/dev/ttyS0"));
+    QCOMPARE(rig.serial.device, StandardPort(1));
     QVERIFY(rig.serial.opened);
     QCOMPARE(rig.serial.frames, (std::vector<std::string>{"G0%\r\n"}));
     QCOMPARE(rig.w->g.CurrentCommand, std::string("CHECK"));
@@ -104,12 +105,13 @@ void TestConfigDialog::okStoresChoicesAndTalksToTheNewAddress_data() {
     QTest::addColumn<QString>("moduleId");
     QTest::addColumn<QString>("device");
     QTest::addColumn<QString>("address16");
-    QTest::newRow("Com3 and A") << 2 << 10 << "" << "3" << "10" << "/dev/ttyS2" << "A";
-    QTest::newRow("Com4 and F") << 3 << 15 << "" << "4" << "15" << "/dev/ttyS3" << "F";
+    auto port = [](int number) { return QString::fromStdString(StandardPort(number)); };
+    QTest::newRow("Com3 and A") << 2 << 10 << "" << "3" << "10" << port(3) << "A";
+    QTest::newRow("Com4 and F") << 3 << 15 << "" << "4" << "15" << port(4) << "F";
     QTest::newRow("mapped Com2 and 0") << 1 << 0 << "Com2=/dev/ttyUSB0" << "2" << "0" << "/dev/ttyUSB0" << "0";
     // Stored by hand, not in the lists, and left alone by the operator.
     QTest::newRow("stored Com5 kept") << -1 << 3 << "Com5=/dev/ttyUSB5" << "5" << "3" << "/dev/ttyUSB5" << "3";
-    QTest::newRow("stored address 16 kept") << 1 << -1 << "" << "2" << "16" << "/dev/ttyS1" << "10";
+    QTest::newRow("stored address 16 kept") << 1 << -1 << "" << "2" << "16" << port(2) << "10";
 }
 
 void TestConfigDialog::okStoresChoicesAndTalksToTheNewAddress() {
@@ -288,7 +290,7 @@ void TestConfigDialog::settingsThatDoNotReadBackKeepTheDialogOpen() {
     QVERIFY(stillVisible);
     QVERIFY(!portOpenAtBox);
     QCOMPARE(rig.profile.get("CommPort"), std::string("2"));
-    QCOMPARE(rig.serial.device, std::string("/dev/ttyS1"));
+    QCOMPARE(rig.serial.device, StandardPort(2));
     QCOMPARE(rig.framesSince(before), (std::vector<std::string>{"G1%\r\n"}));
     QVERIFY(!rig.w->config.loaded());
 }

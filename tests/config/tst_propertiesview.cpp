@@ -7,6 +7,7 @@
 #include "platform/qt/QtDesktop.h"
 #include "config/ui/PropertiesView.h"
 #include "support/Rig.h"
+#include "support/TestText.h"
 #include "support/WidgetHelpers.h"
 
 using namespace dervix;
@@ -92,8 +93,8 @@ void TestPropertiesView::showsTheChoicesAndTheirDevices() {
     QCOMPARE(seen.label1, QString("PC COM Port:"));
     QCOMPARE(seen.label2, QString("Module Address:"));
     QCOMPARE(seen.ports, (QStringList{"Com1", "Com2", "Com3", "Com4"}));
-    QCOMPARE(seen.tips, (QStringList{"Device: /dev/ttyS0", "Device: /dev/ttyUSB0", "Device: /dev/ttyS2",
-                                     "Device: /dev/ttyS3"}));
+    auto tip = [](int port) { return QString::fromStdString("Device: " + StandardPort(port)); };
+    QCOMPARE(seen.tips, (QStringList{tip(1), "Device: /dev/ttyUSB0", tip(3), tip(4)}));
     QCOMPARE(seen.addresses, (QStringList{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "A", "B", "C", "D",
                                           "E", "F"}));
     QCOMPARE(seen.port, QString("Com2"));
@@ -126,7 +127,7 @@ void TestPropertiesView::keyboardChoiceAndEnterStore() {
         QTest::keyClick(address, Qt::Key_Return);
     });
     rig.w->mnuCfg_Click();
-    QCOMPARE(device, QString("Device: /dev/ttyS2"));
+    QCOMPARE(device, QString::fromStdString("Device: " + StandardPort(3)));
     QCOMPARE(rig.profile.get("CommPort"), std::string("3"));
     QCOMPARE(rig.profile.get("ModuleID"), std::string("15"));
     QCOMPARE(rig.lastFrame(), std::string("GF%\r\n"));
@@ -181,7 +182,7 @@ void TestPropertiesView::reopenedAfterAFailedPortShowsTheLastChoices() {
 void TestPropertiesView::oneAdapterInAnothersPlaceIsShown() {
     Rig rig;
     rig.configure();
-    rig.devices.plug({"/dev/ttyS0", "", ""});
+    rig.devices.plug({StandardPort(1), "", ""});
     rig.devices.plug({"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_A50285BI", "FT232R USB UART"});
     InstallPropertiesView(*rig.w, nullptr);
     QStringList before, after;
@@ -197,8 +198,8 @@ void TestPropertiesView::oneAdapterInAnothersPlaceIsShown() {
         dialog->findChild<QPushButton*>("cmdOK")->click();
     });
     rig.w->mnuCfg_Click();
-    QCOMPARE(before, (QStringList{"ttyS0", QString::fromUtf8("ttyUSB0 \u2014 FT232R USB UART")}));
-    QCOMPARE(after, (QStringList{"ttyS0", QString::fromUtf8("ttyUSB1 \u2014 USB-Serial \u00b5C \u2014 Prolific")}));
+    QCOMPARE(before, (QStringList{StandardPortShown(1), QString::fromUtf8("ttyUSB0 \u2014 FT232R USB UART")}));
+    QCOMPARE(after, (QStringList{StandardPortShown(1), QString::fromUtf8("ttyUSB1 \u2014 USB-Serial \u00b5C \u2014 Prolific")}));
     QCOMPARE(note, QString("Device: /dev/serial/by-id/usb-Prolific_77"));
     QCOMPARE(rig.profile.read("Ports", "Com1").value_or(""), std::string("/dev/serial/by-id/usb-Prolific_77"));
 }

@@ -203,7 +203,7 @@ void StartupTest::goodSettingsOpenPortAndSendCheck() {
     rig.profile.write("Dervix", "ErrorStatus", "STOP");
     rig.w->Form_Load();
     QVERIFY(rig.serial.isOpen());
-    QCOMPARE(Q(rig.serial.device), QByteArray("/dev/ttyS0"));
+    QCOMPARE(rig.serial.device, StandardPort(1));
     QCOMPARE(rig.serial.line.baud, 19200);
     QCOMPARE(rig.serial.line.parity, 'N');
     QCOMPARE(rig.serial.line.dataBits, 8);

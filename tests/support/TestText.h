@@ -17,6 +17,20 @@ inline QByteArray FileBytes(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
+// The device a port number stands for when [Ports] maps it nowhere, and the
+// name the device list shows for it: each platform's own standard ports.
+inline std::string StandardPort(int number) {
+#ifdef _WIN32
+    return "COM" + std::to_string(number);
+#else
+    return "/dev/ttyS" + std::to_string(number - 1);
+#endif
+}
+inline QString StandardPortShown(int number) {
+    const QString path = QString::fromStdString(StandardPort(number));
+    return path.startsWith("/dev/") ? path.mid(5) : path;
+}
+
 // How many log lines contain the text.
 template <typename Lines>
 int CountContaining(const Lines& lines, const std::string& text) {
