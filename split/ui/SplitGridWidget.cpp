@@ -29,6 +29,11 @@ SplitGridWidget::SplitGridWidget(FrmDervix& w, QWidget* parent) : QTableWidget(p
     setWordWrap(false);
     setCornerButtonEnabled(false);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // Columns are as wide as columnPixels says, which the grid's size counts
+    // on. The header's own minimum is the widest glyph of its font; in some
+    // fonts that is wider than a narrow column, which the header would then
+    // widen past the grid's edge.
+    horizontalHeader()->setMinimumSectionSize(0);
     horizontalHeader()->setHighlightSections(false);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);

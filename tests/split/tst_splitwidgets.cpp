@@ -264,18 +264,26 @@ void SplitWidgetsTest::enterKeys() {
 void SplitWidgetsTest::followsTheFont_data() {
     QTest::addColumn<double>("scale");
     QTest::addColumn<QString>("flow");  // typed after the change; empty: none
-    QTest::newRow("twice as large") << 2.0 << "";
-    QTest::newRow("larger, then other rows marked") << 1.5 << "1";
+    QTest::addColumn<QString>("family");  // empty: the host's own
+    QTest::newRow("twice as large") << 2.0 << "" << "";
+    QTest::newRow("larger, then other rows marked") << 1.5 << "1" << "";
+    // A font whose widest glyph is wider than the narrowest column.
+    QTest::newRow("twice as large, wide glyphs") << 2.0 << "" << "DejaVu Math TeX Gyre";
 }
 
 void SplitWidgetsTest::followsTheFont() {
     QFETCH(double, scale);
     QFETCH(QString, flow);
+    QFETCH(QString, family);
     OnScreen s;
     QVERIFY(QTest::qWaitForWindowExposed(&s.host));
     const int before = s.grid->columnWidth(1);
     QFont changed = s.host.font();
     changed.setPointSizeF(changed.pointSizeF() * scale);
+    if (!family.isEmpty()) {
+        changed.setFamily(family);
+        if (QFontInfo(changed).family() != family) QSKIP("the font is not installed");
+    }
     s.host.setFont(changed);
     if (!flow.isEmpty()) s.retype(flow);
     QVERIFY(s.grid->columnWidth(1) > before);
