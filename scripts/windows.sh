@@ -2,7 +2,8 @@
 # Builds Dervix for Windows and tests it under Wine: the SDK (made once by
 # scripts/windows-sdk.sh, reused after), the cross build into ./build-win,
 # every test program under Wine, and, with --package, the Windows release
-# (scripts/package-windows.sh).
+# (scripts/package-windows.sh), installed and removed again under Wine
+# (scripts/windows-install-check.sh).
 #
 #   scripts/windows.sh [--no-tests] [--package]
 set -euo pipefail
@@ -47,4 +48,7 @@ if [ "$tests" -eq 1 ]; then
 fi
 if [ "$package" -eq 1 ]; then
   scripts/package-windows.sh "$sdk" "$build"
+  release="dist/dervix-$(sed -n 's/^project(dervix VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-windows-x64"
+  scripts/windows-install-check.sh "$release-setup.exe" "$release.zip" "$build/wine-install"
+  echo "windows: packaged and checked in $((SECONDS - start)) s"
 fi

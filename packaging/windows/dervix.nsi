@@ -1,9 +1,12 @@
 ; The Windows installer: per machine, into Program Files, with a Start-menu
 ; entry and an uninstaller. The operator's settings live in the [Dervix]
 ; section of his WIN.INI; neither installing nor removing touches them.
-; makensis -DVERSION=1.0.0 -DSTAGE=<folder of the files> -DOUTFILE=<setup.exe>
-Unicode true
-!include "x64.nsh"
+;   makensis -DVERSION=1.0.0 -DSTAGE=<folder of the files>
+;            -DFILELIST=<the uninstaller's Delete and RMDir lines> -DSIZE_KB=<their size>
+;            -DOUTFILE=<setup.exe> dervix.nsi
+; A 64-bit installer for 64-bit programs: it needs no 32-bit layer (Wine's
+; included) and sees the 64-bit Program Files and registry as its own.
+Target amd64-unicode
 
 Name "Dervix ${VERSION}"
 OutFile "${OUTFILE}"
@@ -20,30 +23,29 @@ UninstPage instfiles
 
 Section "Dervix"
   SetShellVarContext all
-  SetRegView 64
   SetOutPath "$INSTDIR"
-  File /r "${STAGE}\*.*"
+  File /r "${STAGE}/*"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   CreateShortcut "$SMPROGRAMS\Dervix.lnk" "$INSTDIR\dervix.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Dervix"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\dervix.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Dervix"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${SIZE_KB}
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
 Section "Uninstall"
   SetShellVarContext all
-  SetRegView 64
   Delete "$SMPROGRAMS\Dervix.lnk"
   ; Only what the installer put there: a log the program wrote beside
   ; itself stays, and with it the folder.
   !include "${FILELIST}"
   Delete "$INSTDIR\Uninstall.exe"
-  RMDir "$INSTDIR\platforms"
-  RMDir "$INSTDIR\styles"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Installs the Windows release under Wine and removes it again, as an
+# operator would, in a fresh prefix: the silent installer; the release's
+# files in Program Files\Dervix, the Start-menu entry and the entry in
+# Add/Remove Programs; the installed program started with its simulated
+# module and reached over DDE by the installed dervix-link; the silent
+# uninstaller; then nothing of the installation left, and the operator's
+# [Dervix] section of WIN.INI as it was. No WINEPATH leads to the SDK: the
+# programs find only the DLLs and plugins that were installed.
+#   scripts/windows-install-check.sh SETUP_EXE ZIP PREFIX_FOLDER
+set -euo pipefail
+if [ $# -ne 3 ]; then
+  echo "usage: $0 SETUP_EXE ZIP PREFIX_FOLDER" >&2
+  exit 2
+fi
+# DDE and Qt's Windows platform need a display; a display of its own, so
+# that no window turns up on the developer's.
+if [ -z "${DERVIX_CHECK_DISPLAY:-}" ]; then
+  DERVIX_CHECK_DISPLAY=1 exec xvfb-run -a "$0" "$@"
+fi
+started=$(date +%s%N)
+setup="$(realpath "$1")"
+zip="$(realpath "$2")"
+WINEPREFIX="$(realpath -m "$3")"
+export WINEPREFIX WINEDEBUG=-all
+# No Mono or Gecko to fetch, and no menu entries for the Linux desktop.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset WINEPATH
+wine=/usr/lib/wine/wine64
+work="$WINEPREFIX.check"
+say() { printf 'windows install check: %s (%s s)\n' "$1" "$(elapsed)"; }
+elapsed() { local ms=$((($(date +%s%N) - started) / 1000000)); printf '%d.%d' $((ms / 1000)) $((ms % 1000 / 100)); }
+fail() { echo "windows install check FAILED: $*" >&2; exit 1; }
+# Whatever this prefix still runs ends with the check.
+trap 'wineserver -k 2>/dev/null || true' EXIT
+# The server ends a few seconds after its last program, and only then is the
+# registry on disk; a program still running past the limit is a failure.
+settle() { timeout 60 wineserver -w || fail "$1"; }
+dervix_section() { awk 'tolower($0) ~ /^\[/ { inside = tolower($0) ~ /^\[dervix\]/ } inside' "$ini"; }
+has_uninstall_key() { grep -qF '[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Dervix]' "$WINEPREFIX/system.reg"; }
+
+rm -rf "$WINEPREFIX" "$work"
+mkdir -p "$WINEPREFIX" "$work"
+"$wine" wineboot --init >/dev/null 2>&1 || fail "cannot make the Wine prefix $WINEPREFIX"
+ini="$WINEPREFIX/drive_c/windows/win.ini"
+printf '[Dervix]\r\nCommPort=2\r\nModuleID=1\r\nSettings=19200,N,8,1\r\nSplitcode=7\r\nRotations=1000\r\n' >>"$ini"
+dervix_section >"$work/section.before"
+[ -s "$work/section.before" ] || fail "no [Dervix] section could be put into $ini"
+say "fresh prefix, WIN.INI with a [Dervix] section"
+
+"$wine" "$setup" /S || fail "the installer ended with status $?"
+dir="$WINEPREFIX/drive_c/Program Files/Dervix"
+shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Dervix.lnk"
+[ -f "$dir/Uninstall.exe" ] || fail "no uninstaller in C:\\Program Files\\Dervix"
+unzip -q "$zip" -d "$work/zip"
+diff -r -x Uninstall.exe "$work/zip/"* "$dir" >"$work/diff" ||
+  fail "C:\\Program Files\\Dervix does not hold the zip's files: $(cat "$work/diff")"
+[ -f "$shortcut" ] || fail "no Start-menu entry Dervix.lnk"
+grep -aqF 'Dervix\dervix.exe' "$shortcut" || fail "the Start-menu entry does not start dervix.exe"
+say "installed: $(find "$dir" -type f | wc -l) files, the Start-menu entry"
+
+# Started from the installed folder: every DLL it loads comes from there.
+exe='C:\Program Files\Dervix'
+"$wine" "$exe\\dervix.exe" --simulate >"$work/dervix.out" 2>&1 &
+program=$!
+link() { "$wine" "$exe\\dervix-link.exe" "$@" 2>>"$work/link.err"; }
+flow=
+for _ in $(seq 60); do
+  flow=$(link get txtFlowRate) && break
+  kill -0 "$program" 2>/dev/null || fail "dervix.exe --simulate ended at start: $(cat "$work/dervix.out")"
+  sleep 0.5
+done
+[ -n "$flow" ] || fail "dervix.exe does not answer over DDE: $(tail -1 "$work/link.err")"
+# The module's reply to START is what writes the start time.
+link set txtDVXScmd START || fail "START refused over DDE: $(tail -1 "$work/link.err")"
+demo="$(find "$WINEPREFIX/drive_c/users" -name demo-profile.ini | head -1)"
+for _ in $(seq 50); do
+  grep -q '^Running=.' "$demo" 2>/dev/null && break
+  sleep 0.1
+done
+grep -q '^Running=.' "$demo" 2>/dev/null || fail "the simulated module did not answer START (demo profile: ${demo:-none})"
+say "dervix.exe runs: flow rate $flow over DDE, START answered by the simulated module"
+link set txtDVXScmd KILL || fail "KILL refused over DDE: $(tail -1 "$work/link.err")"
+timeout 20 tail --pid="$program" -f /dev/null || fail "dervix.exe still runs after KILL"
+wait "$program" || fail "dervix.exe ended with status $?: $(cat "$work/dervix.out")"
+settle "a program still runs after dervix.exe ended"
+has_uninstall_key || fail "no entry in Add/Remove Programs"
+say "KILL ended it; the entry in Add/Remove Programs is there"
+
+# The uninstaller runs a copy of itself from the temp folder and returns at
+# once; the server's end is the copy's end.
+"$wine" "$exe\\Uninstall.exe" /S || fail "the uninstaller ended with status $?"
+settle "the uninstaller did not end"
+[ ! -e "$dir" ] || fail "C:\\Program Files\\Dervix is still there: $(cd "$dir" && find . -mindepth 1)"
+[ ! -e "$shortcut" ] || fail "the Start-menu entry is still there"
+! has_uninstall_key || fail "the entry in Add/Remove Programs is still there"
+dervix_section | cmp -s - "$work/section.before" ||
+  fail "the uninstall changed WIN.INI's [Dervix] section: $(dervix_section | diff "$work/section.before" -)"
+say "uninstalled: folder, Start-menu entry and Add/Remove Programs entry gone, WIN.INI's [Dervix] kept"
+# Some 700 MB, made afresh each time.
+rm -rf "$work" "$WINEPREFIX"
+printf 'windows install check: passed in %s s; zip %s bytes, installer %s bytes\n' \
+  "$(elapsed)" "$(stat -c %s "$zip")" "$(stat -c %s "$setup")"
