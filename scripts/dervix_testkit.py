@@ -7,6 +7,7 @@ folder (profile, runtime folder, a copy of the program so that its log file
 Dervix.txt lands there too), so the user's own files are never touched.
 """
 
+import collections
 import os
 import queue
 import shutil
@@ -122,13 +123,18 @@ class Simulator:
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         first = self.proc.stdout.readline().decode().strip()
         if not first.startswith("/"):
-            raise Failure("simulator did not print its terminal: %r" % first)
+            self.proc.kill()
+            said = self.proc.communicate()[1].decode(errors="replace").strip()
+            raise Failure("simulator did not print its terminal: %r %s" % (first, said))
         self.pty = first
         self._answers = queue.Queue()
         self._lock = threading.Condition()
         self.frames = []        # (wall time, frame bytes)
         self.reply_ends = []    # wall time of each reply's last byte
         self.sent_bytes = 0
+        # The latest lines it wrote on stderr, to show when a run fails;
+        # bounded, as a soak runs for hours.
+        self.said = collections.deque(maxlen=200)
         threading.Thread(target=self._read_answers, daemon=True).start()
         threading.Thread(target=self._read_traffic, daemon=True).start()
 
@@ -143,6 +149,7 @@ class Simulator:
             text = line.decode(errors="replace").rstrip("\n")
             data = urllib.parse.unquote_to_bytes(text[3:])
             with self._lock:
+                self.said.append((now, text))
                 if text.startswith("<- "):
                     self.frames.append((now, data))
                 elif text.startswith("-> "):
