@@ -65,12 +65,20 @@ int SplitGridWidget::columnPixels(int col) const {
     const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
     const int extra = 2 * margin + (showGrid() ? 1 : 0);
     int content = static_cast<int>(std::ceil(grid_.columnWidth(col) * characterWidth()));
-    if (col - 1 != SplitGridDelegate::kMarkColumn) return content + extra;
-    QFont bold = font();
-    bold.setBold(true);
-    const QString widest = QString::fromLatin1(w_.split.WidestRatioText());
-    content = std::max(content, static_cast<int>(std::ceil(QFontMetricsF(bold).horizontalAdvance(widest))));
-    return content + extra + SplitGridDelegate::markWidth(fontMetrics());
+    int pixels = content + extra;
+    if (col - 1 == SplitGridDelegate::kMarkColumn) {
+        QFont bold = font();
+        bold.setBold(true);
+        const QString widest = QString::fromLatin1(w_.split.WidestRatioText());
+        content = std::max(content, static_cast<int>(std::ceil(QFontMetricsF(bold).horizontalAdvance(widest))));
+        pixels = content + extra + SplitGridDelegate::markWidth(fontMetrics());
+    }
+    // A heading wider than its figures (in a font whose letters are wide
+    // beside its digits) widens its column rather than being cut off.
+    const QHeaderView* header = horizontalHeader();
+    const int heading = static_cast<int>(std::ceil(
+        QFontMetricsF(header->font()).horizontalAdvance(QString::fromLatin1(grid_.text(col, 0)))));
+    return std::max(pixels, heading + 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header));
 }
 
 void SplitGridWidget::catchUpLayout() const {

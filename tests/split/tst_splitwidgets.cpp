@@ -290,6 +290,11 @@ void SplitWidgetsTest::followsTheFont() {
     QVERIFY(s.grid->columnWidth(1) >= 6 * s.grid->characterWidth());
     QCOMPARE(s.grid->viewport()->height(), 5 * s.grid->rowHeight(0));
     QCOMPARE(s.grid->viewport()->width(), s.grid->columnWidth(0) + s.grid->columnWidth(1) + s.grid->columnWidth(2));
+    // Every heading whole.
+    const QHeaderView* header = s.grid->horizontalHeader();
+    const int margins = 2 * s.grid->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    for (int c = 0; c < 3; ++c)
+        QVERIFY(s.grid->columnWidth(c) >= header->fontMetrics().horizontalAdvance(s.grid->horizontalHeaderItem(c)->text()) + margins);
     // Every cell in the new font, the marked rows in its bold.
     for (int r = 1; r <= 23; ++r) {
         for (int c = 1; c <= 3; ++c) {
