@@ -86,8 +86,7 @@ SerialPort::Result QtSerialPort::open() {
     port_.setPortName(device_);
     port_.setReadBufferSize(inBufferSize_);
     port_.clearError();
-    ++generation_;
-    goneQueued_ = false;
+    events_.opened();
     if (!port_.open(QIODevice::ReadWrite)) {
         if (port_.error() == QSerialPort::DeviceNotFoundError) return kNoSuchPort;
         return qtError();
@@ -117,8 +116,7 @@ SerialPort::Result QtSerialPort::open() {
 }
 
 void QtSerialPort::close() {
-    ++generation_;
-    receiveQueued_ = false;
+    events_.closed();
     hangupWatch_.reset();  // lets go of the descriptor before it is closed
     if (port_.isOpen()) port_.close();
 }
@@ -150,18 +148,8 @@ std::string QtSerialPort::readAll() {
 
 void QtSerialPort::onReadyRead() {
     // Never run the logic here: QSerialPort emits no further readyRead while
-    // this slot runs, and the logic may sit in a modal box for minutes.
-    if (receiveQueued_) return;
-    receiveQueued_ = true;
-    const unsigned generation = generation_;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation] {
-            if (generation != generation_) return;
-            receiveQueued_ = false;
-            deliverReceive();
-        },
-        Qt::QueuedConnection);
+    // this slot runs.
+    events_.postReceive();
 }
 
 void QtSerialPort::deliverReceive() {
@@ -196,15 +184,10 @@ void QtSerialPort::onHangupWatch() {
 }
 
 void QtSerialPort::queueDeviceGone() {
-    if (goneQueued_ || !port_.isOpen()) return;
-    goneQueued_ = true;
-    const unsigned generation = generation_;
-    QMetaObject::invokeMethod(this, [this, generation] { deviceGone(generation); }, Qt::QueuedConnection);
+    if (port_.isOpen()) events_.postGone();
 }
 
-void QtSerialPort::deviceGone(unsigned generation) {
-    // Closed and perhaps reopened meanwhile: the error belonged to the old line.
-    if (generation != generation_) return;
+void QtSerialPort::deviceGone() {
     close();
     if (handler_) handler_(CommEvent::Dcb);
 }

@@ -29,6 +29,7 @@
 #include <memory>
 
 #include "platform/SerialPort.h"
+#include "platform/qt/LineEvents.h"
 
 class QSocketNotifier;
 
@@ -66,7 +67,7 @@ private:
     void onHangupWatch();
     bool hungUp() const;
     void queueDeviceGone();
-    void deviceGone(unsigned generation);
+    void deviceGone();
 
     QSerialPort port_;
     // Watches the open descriptor for a hang-up (poll's POLLHUP/POLLERR, which
@@ -84,9 +85,7 @@ private:
     qint64 inBufferSize_ = 0;
     int outBufferSize_ = 0;
 
-    bool receiveQueued_ = false;
-    bool goneQueued_ = false;
-    unsigned generation_ = 0;  // one per open, so stale queued calls know
+    LineEvents events_{this, [this] { deliverReceive(); }, [this] { deviceGone(); }};
 };
 
 }  // namespace dervix

@@ -130,8 +130,7 @@ SerialPort::Result WinSerialPort::open() {
         }
     }
     io_->port = port;
-    ++generation_;
-    goneQueued_ = false;
+    events_.opened();
     received_.clear();
     // Only a recommendation to the driver, which is free to keep its own.
     if (inBufferSize_ > 0 && outBufferSize_ > 0)
@@ -185,8 +184,7 @@ SerialPort::Result WinSerialPort::open() {
 }
 
 void WinSerialPort::close() {
-    ++generation_;
-    receiveQueued_ = false;
+    events_.closed();
     readDone_.reset();
     received_.clear();
     if (!isOpen()) return;
@@ -219,7 +217,7 @@ void WinSerialPort::collectRead() {
     // until the queued close runs.
     if (done && n > 0) {
         received_.append(io_->buffer, n);
-        queueReceive();
+        events_.postReceive();
         if (startRead()) return;
     }
     if (readDone_) readDone_->setEnabled(false);
@@ -261,41 +259,21 @@ std::string WinSerialPort::readAll() {
     return bytes;
 }
 
-void WinSerialPort::queueReceive() {
-    if (receiveQueued_) return;
-    receiveQueued_ = true;
-    const unsigned generation = generation_;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation] {
-            if (generation != generation_) return;
-            receiveQueued_ = false;
-            deliverReceive();
-        },
-        Qt::QueuedConnection);
-}
-
 void WinSerialPort::deliverReceive() {
     // What a discard or an earlier readAll() took is no arrival.
     if (!isOpen() || received_.empty() || !handler_) return;
     handler_(CommEvent::Receive);
     // The handler may have left bytes (a box opened inside it): look again.
-    if (isOpen() && !received_.empty()) queueReceive();
+    if (isOpen() && !received_.empty()) events_.postReceive();
 }
 
 void WinSerialPort::queueDeviceGone() {
-    if (goneQueued_ || !isOpen()) return;
-    goneQueued_ = true;
-    const unsigned generation = generation_;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation] {
-            // Closed and perhaps reopened meanwhile: the failure belonged to the old line.
-            if (generation != generation_) return;
-            close();
-            if (handler_) handler_(CommEvent::Dcb);
-        },
-        Qt::QueuedConnection);
+    if (isOpen()) events_.postGone();
+}
+
+void WinSerialPort::deviceGone() {
+    close();
+    if (handler_) handler_(CommEvent::Dcb);
 }
 
 }  // namespace dervix

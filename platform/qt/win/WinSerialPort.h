@@ -29,6 +29,7 @@
 #include <string>
 
 #include "platform/SerialPort.h"
+#include "platform/qt/LineEvents.h"
 
 class QWinEventNotifier;
 
@@ -63,9 +64,9 @@ private:
 
     bool startRead();
     void collectRead();
-    void queueReceive();
     void deliverReceive();
     void queueDeviceGone();
+    void deviceGone();
 
     std::unique_ptr<Io> io_;
     std::unique_ptr<QWinEventNotifier> readDone_;
@@ -79,9 +80,7 @@ private:
     int outBufferSize_ = 0;
 
     std::string received_;  // arrived, not yet taken by readAll()
-    bool receiveQueued_ = false;
-    bool goneQueued_ = false;
-    unsigned generation_ = 0;  // one per open and close, so stale queued calls know
+    LineEvents events_{this, [this] { deliverReceive(); }, [this] { deviceGone(); }};
 };
 
 }  // namespace dervix
