@@ -3,36 +3,15 @@
 // in order, and then the program closes the connection.
 #include <QtTest>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "platform/qt/LinkServer.h"
-#include "shell/LinkProtocol.h"
-#include "support/Rig.h"
+#include "platform/LinkTestClient.h"
 
 namespace {
 
-constexpr int kWait = 5000;  // ms; only ever waited out on failure
-
-int ConnectTo(const QString& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+using linktest::ConnectTo;
+using linktest::kWait;
 
 // Everything the program sends until it closes the connection, serving the
 // program meanwhile.
