@@ -27,6 +27,7 @@ public:
     void postReceive() { post(receiveQueued_, receive_); }
     // Once per open line: the line is closed when it is handled.
     void postGone() { post(goneQueued_, gone_, false); }
+    bool goneQueued() const { return goneQueued_; }
 
 private:
     void post(bool& queued, const std::function<void()>& run, bool again = true) {

@@ -165,8 +165,16 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
     if (error != QSerialPort::ReadError && error != QSerialPort::WriteError && error != QSerialPort::ResourceError)
         return;
     // A device that vanished floods these while isOpen() stays true: act on
-    // the first, outside QSerialPort's own signal.
-    queueDeviceGone();
+    // the first, outside QSerialPort's own signal. But an error is no proof:
+    // Qt 6.4 reports a read error (EAGAIN) when a discard has dropped bytes
+    // it had already been told of, and a poller asking back to back meets
+    // that within seconds. Only the line itself says it is gone.
+    if (!port_.isOpen() || events_.goneQueued()) return;
+    if (lineGone()) {
+        queueDeviceGone();
+        return;
+    }
+    port_.clearError();
 }
 
 bool QtSerialPort::hungUp() const {
@@ -174,6 +182,8 @@ bool QtSerialPort::hungUp() const {
     pollfd watched{static_cast<int>(port_.handle()), 0, 0};
     return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
+
+bool QtSerialPort::lineGone() const { return hungUp() || !QFileInfo::exists(device_); }
 
 void QtSerialPort::onHangupWatch() {
     if (!hungUp()) return;
