@@ -7,9 +7,6 @@ namespace dervix {
 struct LogPlace {
     std::string path;          // the log file
     std::string folderToMake;  // made on demand when missing; empty: none
-    // Only a log the user named himself may be a symbolic link: one in the
-    // program folder may have been planted by anyone who can write there.
-    bool followLink = false;
 };
 
 }  // namespace dervix

@@ -17,6 +17,30 @@ std::string Env(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
+// The file a path names now: a link the user named (the log kept on
+// another disk, say) is followed once, here. A file not there yet counts
+// for its folder's real place.
+std::string Resolved(const std::string& path) {
+    std::string named = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        if (char* real = ::realpath(named.c_str(), nullptr)) {
+            std::string resolved(real);
+            std::free(real);
+            return resolved;
+        }
+        char target[4096];
+        const ssize_t n = ::readlink(named.c_str(), target, sizeof target - 1);
+        if (n <= 0) break;  // not a dangling link: a file to be made
+        target[n] = '\0';
+        named = target[0] == '/' ? std::string(target) : posix::FolderOf(named) + "/" + target;
+    }
+    char* folder = ::realpath(posix::FolderOf(named).c_str(), nullptr);
+    if (!folder) return named;
+    std::string resolved = std::string(folder) + "/" + posix::NameOf(named);
+    std::free(folder);
+    return resolved;
+}
+
 }  // namespace
 
 bool CanAppend(const std::string& file) {
@@ -35,7 +59,9 @@ LogPlace ChooseLogPlace(const std::string& programFolder, const std::function<bo
             char cwd[4096];
             if (::getcwd(cwd, sizeof cwd)) explicitLog = std::string(cwd) + "/" + explicitLog;
         }
-        return {explicitLog, {}, true};
+        // From now on the file is opened without following links: one put in
+        // its place later, in a folder others may write to, is refused.
+        return {Resolved(explicitLog), {}};
     }
     const std::string beside = programFolder + "/Dervix.txt";
     if (canAppend(beside)) return {beside, {}};
