@@ -171,7 +171,7 @@ void TestLinkCrowd::boxesOfGoneClientsStayBounded() {
             return;
         }
         r.whileHeld = [&releaser] { releaser.start(1); };  // the further hold, whenever it runs
-        QTest::qWait(50);
+        QTRY_VERIFY_WITH_TIMEOUT(server.queuedRequests() > 0 || holds() > LinkServer::kMaxRunningRequests, kWait);
         holdsMeanwhile = holds();
         releaser.start(1);
     };
