@@ -104,10 +104,14 @@ void DeviceLink::txtDVXScmd_Change() {
     char address[8];
     std::snprintf(address, sizeof address, "%X", static_cast<unsigned>(g.ModuleAddress));
     g.CurrentCommand = request;
+    // A port that a failed step closes has met its device's loss before the
+    // line error that tells of it: that error follows and is the report.
+    const bool wasOpen = port.isOpen();
+    const auto lost = [&] { return lostWatch_ || (wasOpen && !port.isOpen()); };
     auto discarded = port.discardBuffers();
     // A client must be able to end the program even while the port is closed.
     if (g.CurrentCommand == "KILL") w_.endProgram();
-    if (discarded && !lostWatch_) return sendFailed(discarded->description);
+    if (discarded && !lost()) return sendFailed(discarded->description);
     const std::string prefix = std::string("G") + address;
 
     std::string frame;
@@ -132,7 +136,7 @@ void DeviceLink::txtDVXScmd_Change() {
         // counts as one that was not answered, and a loss that lasts is told
         // once, by the time-out of its retries. A box for each frame would
         // bury the operator under a loose cable's every flicker.
-        if (!lostWatch_) return sendFailed(e->description);
+        if (!lost()) return sendFailed(e->description);
         w_.log.WriteLog("Send Command - not sent, the port is lost: " + e->description);
     }
     if (lettered) g.LinkState = kWaiting;

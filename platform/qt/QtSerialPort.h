@@ -65,6 +65,8 @@ private:
     SerialError qtError() const;
     void onReadyRead();
     void deliverReceive();
+    // The error of a failed step; closes the line when its device has gone.
+    SerialError failed();
     void onError(QSerialPort::SerialPortError error);
     void onHangupWatch();
     bool hungUp() const;
