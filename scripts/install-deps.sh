@@ -10,7 +10,9 @@ packages=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-
           # DejaVu Sans Mono, which a grid test lays out in: fontconfig settles for any of
           # several font packages, and this one brings it (from Debian 13 on through
           # fonts-dejavu-mono, which it depends on)
-          fonts-dejavu-core)
+          fonts-dejavu-core
+          # the field trial counts the program's message boxes on its X display
+          xdotool)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
