@@ -1,5 +1,8 @@
 #include "shell/LinkProtocol.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "shell/FrmDervix.h"
 
 namespace dervix {
@@ -107,7 +110,83 @@ std::string Latin1ToUtf8(std::string_view text) {
     return out;
 }
 
-std::string LinkProtocol::handle(std::string_view line) {
+// The watchers of one protocol. A watcher may end watches while it is told of
+// a change (its client has gone, say): each is looked for again before it is
+// told.
+struct LinkWatchList {
+    std::vector<LinkWatcher*> watchers;
+
+    bool has(const LinkWatcher* watcher) const {
+        return std::find(watchers.begin(), watchers.end(), watcher) != watchers.end();
+    }
+    bool watched(std::size_t item) const {
+        return std::any_of(watchers.begin(), watchers.end(),
+                           [item](const LinkWatcher* w) { return (w->items_ >> item) & 1u; });
+    }
+    void add(LinkWatcher& watcher, std::size_t item, const std::shared_ptr<LinkWatchList>& self) {
+        if (watcher.list_.lock() != self) {
+            watcher.endWatches();
+            watchers.push_back(&watcher);
+            watcher.list_ = self;
+        }
+        watcher.items_ |= 1u << item;
+    }
+    void remove(LinkWatcher& watcher, std::size_t item) {
+        watcher.items_ &= ~(1u << item);
+        if (!watcher.watching()) watcher.endWatches();
+    }
+    void tell(std::size_t item, const std::string& text) {
+        const std::string_view name = kLinkItems[item];
+        const std::string line = "CHANGED " + std::string(name) + " " + LinkEscape(Latin1ToUtf8(text));
+        const std::vector<LinkWatcher*> told = watchers;
+        for (LinkWatcher* watcher : told)
+            if (has(watcher) && ((watcher->items_ >> item) & 1u)) watcher->changed(name, line);
+    }
+};
+
+void LinkWatcher::endWatches() {
+    items_ = 0;
+    if (const auto list = list_.lock()) std::erase(list->watchers, this);
+    list_.reset();
+}
+
+LinkProtocol::LinkProtocol(FrmDervix& w) : w_(w), watches_(std::make_shared<LinkWatchList>()) {
+    for (std::size_t item = 0; item < kLinkItems.size(); ++item) {
+        TextWatched& control = item == 3 ? static_cast<TextWatched&>(w_.Label3)
+                               : item == 4 ? static_cast<TextWatched&>(w_.Label5)
+                                           : *slotOf(item);
+        // Costs a look at an empty list while nobody watches. The list goes
+        // with the protocol, and the hook stays with the control: a window
+        // that outlives its protocol tells nobody.
+        control.setTextWatcher([list = std::weak_ptr(watches_), item, this] {
+            if (const auto watches = list.lock(); watches && watches->watched(item)) watches->tell(item, textOf(item));
+        });
+    }
+}
+
+LinkProtocol::~LinkProtocol() {
+    for (LinkWatcher* watcher : watches_->watchers) {
+        watcher->items_ = 0;
+        watcher->list_.reset();
+    }
+}
+
+std::string LinkProtocol::textOf(std::size_t item) const {
+    if (item == 3) return w_.Label3.caption();
+    if (item == 4) return w_.Label5.caption();
+    return slotOf(item)->text();
+}
+
+TextSlot* LinkProtocol::slotOf(std::size_t item) const {
+    switch (item) {
+    case 0: return &w_.txtFlowRate;
+    case 1: return &w_.txtDVXScmd;
+    case 2: return &w_.DervixResp;
+    default: return nullptr;  // labels
+    }
+}
+
+std::string LinkProtocol::handle(std::string_view line, LinkWatcher* client) {
     if (line.size() > kMaxLine) return "ERR line too long";
     // A client that ends its lines with CR LF is understood as well.
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -118,32 +197,29 @@ std::string LinkProtocol::handle(std::string_view line) {
 
     const std::size_t verbEnd = line.find(' ');
     const std::string_view verb = line.substr(0, verbEnd);
-    const bool request = verb == "REQUEST";
-    if (!request && verb != "POKE") return "ERR unknown request";
+    const bool poke = verb == "POKE", watch = verb == "WATCH", unwatch = verb == "UNWATCH";
+    if (!poke && !watch && !unwatch && verb != "REQUEST") return "ERR unknown request";
     if (verbEnd == std::string_view::npos) return "ERR missing item";
     const std::string_view rest = line.substr(verbEnd + 1);
 
-    const std::size_t itemEnd = request ? std::string_view::npos : rest.find(' ');
+    const std::size_t itemEnd = poke ? rest.find(' ') : std::string_view::npos;
     const std::string item(rest.substr(0, itemEnd));
     if (item.empty()) return "ERR missing item";
+    const auto found = std::find(kLinkItems.begin(), kLinkItems.end(), item);
+    if (found == kLinkItems.end()) return "ERR unknown item";
+    const auto index = static_cast<std::size_t>(found - kLinkItems.begin());
 
-    TextSlot* slot = nullptr;
-    const Label* label = nullptr;
-    if (item == "txtFlowRate")
-        slot = &w_.txtFlowRate;
-    else if (item == "txtDVXScmd")
-        slot = &w_.txtDVXScmd;
-    else if (item == "DervixResp")
-        slot = &w_.DervixResp;
-    else if (item == "Label3")
-        label = &w_.Label3;
-    else if (item == "Label5")
-        label = &w_.Label5;
-    else
-        return "ERR unknown item";
+    if ((watch || unwatch) && !client) return "ERR cannot watch here";
+    if (unwatch) {
+        watches_->remove(*client, index);
+        client->unwatched(*found);
+        return "OK";
+    }
+    // The text now, and from here on every new one: nothing falls between.
+    if (watch) watches_->add(*client, index, watches_);
+    if (!poke) return "OK " + LinkEscape(Latin1ToUtf8(textOf(index)));
 
-    if (request) return "OK " + LinkEscape(Latin1ToUtf8(slot ? slot->text() : label->caption()));
-
+    TextSlot* slot = slotOf(index);
     if (!slot) return "ERR " + item + " cannot be set";
     if (itemEnd == std::string_view::npos) return "ERR missing text";
     auto unescaped = LinkUnescape(rest.substr(itemEnd + 1));

@@ -14,6 +14,11 @@ Q_DECLARE_METATYPE(std::string)
 
 namespace {
 
+struct Watcher : LinkWatcher {
+    std::vector<std::string> lines;
+    void changed(std::string_view, const std::string& line) override { lines.push_back(line); }
+};
+
 template <std::size_t N>
 std::string B(const char (&text)[N]) {
     return std::string(text, N - 1);
@@ -39,6 +44,7 @@ private slots:
     void pokeReachesModule();
     void pokeKillEndsProgram_data();
     void pokeKillEndsProgram();
+    void watchersFollowChanges();
     void refused_data();
     void refused();
     void lineLengthLimit();
@@ -149,6 +155,40 @@ void TestLinkProtocol::pokeKillEndsProgram() {
     QCOMPARE(rig.process.terminations, 1);
 }
 
+// Each new text in the order the texts were set, a reply's handler emptying
+// the slot included; nothing for a text set again or a caption that stays.
+void TestLinkProtocol::watchersFollowChanges() {
+    Rig rig;
+    rig.startAndAnswerCheck("1");
+    auto link = std::make_unique<LinkProtocol>(*rig.w);
+    Watcher replies, flows;
+    QCOMPARE(link->handle("WATCH DervixResp", &replies), B("OK "));
+    QCOMPARE(link->handle("WATCH Label3", &replies), B("OK Flow Rate"));
+    QCOMPARE(link->handle("WATCH txtFlowRate", &flows), B("OK 20"));
+    QCOMPARE(link->handle("POKE txtDVXScmd STATUS", &flows), B("OK"));
+    rig.serial.deliver("G1");
+    rig.serial.deliver("OK\r\n");
+    rig.w->Label3.setCaption("Flow Rate");
+    rig.w->Label3.setCaption("Flow\\");
+    QCOMPARE(replies.lines, (std::vector<std::string>{"CHANGED DervixResp G1", "CHANGED DervixResp G1OK\\r\\n",
+                                                      "CHANGED DervixResp ", "CHANGED Label3 Flow\\\\"}));
+    QCOMPARE(link->handle("POKE txtFlowRate 5", &replies), B("OK"));
+    QCOMPARE(link->handle("POKE txtFlowRate 5", &replies), B("OK"));
+    QCOMPARE(link->handle("UNWATCH txtFlowRate", &flows), B("OK"));
+    QCOMPARE(link->handle("POKE txtFlowRate 6", &flows), B("OK"));
+    QCOMPARE(flows.lines, std::vector<std::string>{"CHANGED txtFlowRate 5"});
+    // Either may go first.
+    {
+        Watcher gone;
+        QCOMPARE(link->handle("WATCH txtFlowRate", &gone), B("OK 6"));
+    }
+    rig.w->txtFlowRate.setText("7");
+    link.reset();
+    rig.w->DervixResp.setText("x");
+    QCOMPARE(replies.lines.size(), std::size_t(4));
+    QVERIFY(!replies.watching());
+}
+
 void TestLinkProtocol::refused_data() {
     QTest::addColumn<std::string>("line");
     QTest::addColumn<std::string>("answer");
@@ -167,6 +207,9 @@ void TestLinkProtocol::refused_data() {
     QTest::newRow("POKE label") << B("POKE Label3 Rate") << B("ERR Label3 cannot be set");
     QTest::newRow("POKE other label") << B("POKE Label5 x") << B("ERR Label5 cannot be set");
     QTest::newRow("POKE without text") << B("POKE txtFlowRate") << B("ERR missing text");
+    QTest::newRow("WATCH unknown item") << B("WATCH vaSplit") << B("ERR unknown item");
+    QTest::newRow("UNWATCH without item") << B("UNWATCH") << B("ERR missing item");
+    QTest::newRow("WATCH with no client") << B("WATCH DervixResp") << B("ERR cannot watch here");
     QTest::newRow("unknown escape") << B("POKE txtFlowRate a\\tb") << B("ERR bad escape");
     QTest::newRow("backslash at the end") << B("POKE txtFlowRate a\\") << B("ERR bad escape");
     QTest::newRow("bare CR inside") << B("POKE txtFlowRate a\rb") << B("ERR bare CR in request");
