@@ -212,7 +212,9 @@ int main(int argc, char** argv) {
     frm.Form_Load();
 
     dervix::LinkProtocol protocol(frm);
-    Link link([&protocol](const std::string& line) { return protocol.handle(line); });
+    Link link([&protocol](const std::string& line, dervix::LinkWatcher& client) {
+        return protocol.handle(line, &client);
+    });
 #ifdef _WIN32
     if (!link.listen()) {
 #else

@@ -48,6 +48,25 @@ void LinkConnection::catchUp() {
     if (!ending_ && !gone_) readLines();
 }
 
+void LinkConnection::changed(std::string_view item, const std::string& line) {
+    if (broken_ || gone_) return;
+    if (out_.empty()) {
+        out_.append(line).push_back('\n');
+        return flush();
+    }
+    std::erase_if(pending_, [item](const auto& waiting) { return waiting.first == item; });
+    pending_.emplace_back(item, line);
+}
+
+void LinkConnection::unwatched(std::string_view item) {
+    std::erase_if(pending_, [item](const auto& waiting) { return waiting.first == item; });
+}
+
+void LinkConnection::takePending() {
+    for (const auto& [item, line] : pending_) out_.append(line).push_back('\n');
+    pending_.clear();
+}
+
 void LinkConnection::readLines() {
     // Lines kept from an earlier read come first: the socket is read again
     // only once they are all queued.
@@ -135,6 +154,8 @@ void LinkConnection::abandon() {
     std::string().swap(partial_);
     std::string().swap(out_);
     sent_ = 0;
+    std::vector<std::pair<std::string_view, std::string>>().swap(pending_);
+    endWatches();
     reader_->setEnabled(false);
     writer_->setEnabled(false);
     endIfDone();
@@ -175,7 +196,7 @@ void LinkConnection::processNext() {
     // for this call.
     QPointer<LinkConnection> self(this);
     const auto handler = handler_;
-    const std::string answer = entry.overlong ? std::string("ERR line too long") : (*handler)(entry.line);
+    const std::string answer = entry.overlong ? std::string("ERR line too long") : (*handler)(entry.line, *this);
     if (!self) return;
     const bool othersHeldBack = running() >= LinkServer::kMaxRunningRequests;
     busy_ = false;
@@ -193,23 +214,34 @@ void LinkConnection::send(const std::string& bytes) {
     // gone and is noticed before its next request): the answer has nowhere
     // to go.
     if (broken_) return;
+    // The changes pushed before this answer was made go before it.
+    takePending();
     out_.append(bytes);
     flush();
 }
 
 void LinkConnection::flush() {
     const bool wasBacklogged = backlogged();
-    while (!broken_ && sent_ < out_.size()) {
-        const ssize_t n = ::send(fd_, out_.data() + sent_, out_.size() - sent_, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent_ += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            break;
-        } else {
-            broken_ = true;  // the client reads no more
+    for (;;) {
+        while (!broken_ && sent_ < out_.size()) {
+            const ssize_t n = ::send(fd_, out_.data() + sent_, out_.size() - sent_, MSG_NOSIGNAL);
+            if (n > 0) {
+                sent_ += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                break;
+            } else {
+                broken_ = true;  // the client reads no more
+            }
         }
+        // All has gone: the changes that waited behind it follow.
+        if (broken_ || sent_ < out_.size() || pending_.empty()) break;
+        takePending();
+    }
+    if (broken_ && watching()) {
+        pending_.clear();
+        endWatches();
     }
     if (sent_ == out_.size() || broken_) {
         sent_ = 0;
@@ -234,7 +266,9 @@ void LinkConnection::flush() {
 }
 
 void LinkConnection::endIfDone() {
-    if (inputEnded_ && !busy_ && queue_.empty() && out_.empty() && !ending_) {
+    // A client that has shut down its sending side and still watches keeps
+    // its connection until it closes it.
+    if (inputEnded_ && !busy_ && queue_.empty() && out_.empty() && !watching() && !ending_) {
         ending_ = true;
         reader_->setEnabled(false);
         writer_->setEnabled(false);

@@ -1,14 +1,19 @@
 #pragma once
 // One client of the link server (LinkServer.h): its request lines, handled
 // one at a time from the event loop, and its answers, sent at the pace the
-// client reads them. What it holds is bounded: a queue of kMaxQueuedRequests
-// lines and the rest of one read, and kMaxUnsentAnswerBytes of answers.
+// client reads them, with the changes of the items it watches pushed between
+// them. What it holds is bounded: a queue of kMaxQueuedRequests lines and the
+// rest of one read, kMaxUnsentAnswerBytes of answers, and one text of each
+// item it watches.
 #include <QObject>
 
 #include <cstddef>
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/qt/LinkServer.h"
 
@@ -16,7 +21,7 @@ class QSocketNotifier;
 
 namespace dervix {
 
-class LinkConnection : public QObject {
+class LinkConnection : public QObject, public LinkWatcher {
 public:
     // Answers not yet taken by the client past which its connection stops
     // reading and handling its requests until the client catches up: a
@@ -42,6 +47,12 @@ public:
     // ends its connection.
     void catchUp();
 
+    // A change of an item this client watches: sent at once when nothing
+    // waits to go before it; else it waits, in place of an older text of the
+    // same item still waiting.
+    void changed(std::string_view item, const std::string& line) override;
+    void unwatched(std::string_view item) override;
+
 private:
     struct Entry {
         std::string line;
@@ -59,6 +70,7 @@ private:
     int running() const;
     void processNext();
     void send(const std::string& bytes);
+    void takePending();
     void flush();
     void endIfDone();
 
@@ -73,6 +85,10 @@ private:
     std::string partial_;
     std::string out_;
     std::size_t sent_ = 0;
+    // Changes that came while answers or earlier changes were still waiting
+    // to go: the latest line of each item, oldest change first. They follow
+    // once out_ has gone, or go ahead of the next answer.
+    std::vector<std::pair<std::string_view, std::string>> pending_;
     bool discarding_ = false;
     bool busy_ = false;
     bool inputEnded_ = false;

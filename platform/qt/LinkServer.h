@@ -5,7 +5,10 @@
 // the socket's own notification: a request may open a modal box, and other
 // requests, of the same client or of others, must still be read while it is
 // open. A client that asks ahead is answered at the pace it reads: while its
-// unread answers pass a limit, its requests wait in the kernel. Plain POSIX
+// unread answers pass a limit, its requests wait in the kernel. A client that
+// watches items gets each change pushed between its answers, never inside
+// one; one that reads slowly makes no change wait for others, and holds no
+// more here than the latest text of each item it watches. Plain POSIX
 // sockets watched by the event loop: Qt's network module would bring a dozen
 // libraries (Kerberos, proxies) into every start.
 #include <QObject>
@@ -16,14 +19,17 @@
 #include <memory>
 #include <string>
 
+#include "shell/LinkProtocol.h"
+
 class QSocketNotifier;
 
 namespace dervix {
 
 class LinkServer : public QObject {
 public:
-    // One request line (without its LF) in, one answer (without its LF) out.
-    using Handler = std::function<std::string(const std::string& line)>;
+    // One request line (without its LF) in, one answer (without its LF) out;
+    // client is the connection, for the items it watches.
+    using Handler = std::function<std::string(const std::string& line, LinkWatcher& client)>;
 
     // Longest socket path: the kernel takes 107 bytes, but Qt 6.4's local
     // socket, which dervix-link and other Qt clients connect with, refuses

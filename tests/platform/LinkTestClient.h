@@ -52,6 +52,11 @@ public:
     QLocalSocket socket;
 };
 
+// The program's own handler: the window's logic behind the protocol.
+inline dervix::LinkServer::Handler Serving(dervix::LinkProtocol& protocol) {
+    return [&protocol](const std::string& line, dervix::LinkWatcher& client) { return protocol.handle(line, &client); };
+}
+
 // A test handler: echoes, records, and can hold a request open in a nested
 // event loop until released by another request.
 struct Recorder {
@@ -62,7 +67,7 @@ struct Recorder {
     std::function<void()> whileHeld;
 
     dervix::LinkServer::Handler handler() {
-        return [this](const std::string& line) -> std::string {
+        return [this](const std::string& line, dervix::LinkWatcher&) -> std::string {
             lines.push_back(line);
             if (line == "hold") {
                 ++depth;

@@ -25,9 +25,9 @@ int Serve(int argc, char** argv, const char* folder) {
     dervix::test::Rig rig;
     rig.startAndAnswerCheck();  // started, as the program is before it listens
     dervix::LinkProtocol protocol(*rig.w);
-    dervix::LinkServer server([&](const std::string& line) {
+    dervix::LinkServer server([&](const std::string& line, dervix::LinkWatcher& client) {
         try {
-            return protocol.handle(line);
+            return protocol.handle(line, &client);
         } catch (const dervix::test::ProgramEnded&) {
             std::fflush(nullptr);
             std::_Exit(0);  // ends at once, as the real program does

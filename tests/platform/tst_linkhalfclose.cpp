@@ -11,6 +11,7 @@
 namespace {
 
 using linktest::ConnectTo;
+using linktest::Serving;
 using linktest::kWait;
 
 // Everything the program sends until it closes the connection, serving the
@@ -62,7 +63,7 @@ void TestLinkHalfClose::answersAfterHalfClose() {
     dervix::LinkProtocol protocol(*rig.w);
     std::vector<std::string> handled;  // the field's changes, in order
     rig.w->txtFlowRate.setHandler([&] { handled.push_back(rig.w->txtFlowRate.text()); });
-    dervix::LinkServer server([&](const std::string& line) { return protocol.handle(line); });
+    dervix::LinkServer server(Serving(protocol));
     QVERIFY2(server.listen(dir.path()), qPrintable(server.errorString()));
 
     const int fd = ConnectTo(server.socketPath());

@@ -47,6 +47,7 @@ private slots:
     void serverDeletedInsideHandler();
     void sentThenClosedIsDropped();
     void oneReadQueuesOnlyTheLimit();
+    void watchersTakeTheLatestAtTheirPace();
 
 private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -59,7 +60,7 @@ void TestLinkServer::requestAndPokeThroughProtocol() {
     dervix::LinkProtocol protocol(*rig.w);
     std::vector<std::string> flowRates;
     rig.w->txtFlowRate.setHandler([&] { flowRates.push_back(rig.w->txtFlowRate.text()); });
-    LinkServer server([&](const std::string& line) { return protocol.handle(line); });
+    LinkServer server(Serving(protocol));
     QVERIFY2(server.listen(dir_->path()), qPrintable(server.errorString()));
 
     Client c(server.socketPath());
@@ -163,7 +164,7 @@ void TestLinkServer::silentClientHarmsNoOne() {
 void TestLinkServer::garbageAnsweredAndConnectionGoesOn() {
     dervix::test::Rig rig;
     dervix::LinkProtocol protocol(*rig.w);
-    LinkServer server([&](const std::string& line) { return protocol.handle(line); });
+    LinkServer server(Serving(protocol));
     QVERIFY(server.listen(dir_->path()));
     Client c(server.socketPath());
     QByteArray garbage;
@@ -360,6 +361,55 @@ void TestLinkServer::oneReadQueuesOnlyTheLimit() {
     QCOMPARE(c.answer(), QByteArray("OK held"));
     QCOMPARE(queued, LinkServer::kMaxQueuedRequests);
     for (int i = 0; i < 3000; ++i) QCOMPARE(c.answer(), "OK echo " + QByteArray::number(i) + " at depth 0");
+}
+
+// Two clients watch a field that changes 2000 times (8 MB of texts) while
+// neither reads: their sockets fill, and then only the latest text waits for
+// each. One reads all it has while the other reads nothing, then the other:
+// each gets whole lines, the changes in order and the latest last; an answer
+// asked for meanwhile comes after the changes made before it.
+void TestLinkServer::watchersTakeTheLatestAtTheirPace() {
+    dervix::test::Rig rig;
+    dervix::LinkProtocol protocol(*rig.w);
+    rig.w->txtFlowRate.setHandler([] {});
+    LinkServer server(Serving(protocol));
+    QVERIFY(server.listen(dir_->path()));
+    // What arrives until it ends with end, the server served meanwhile.
+    const auto readUntil = [](int fd, const QByteArray& end) {
+        QByteArray got;
+        QElapsedTimer timer;
+        timer.start();
+        while (!got.endsWith(end) && !got.endsWith("<end>") && timer.elapsed() < kWait) {
+            QTest::qWait(1);
+            got += Take(fd);
+        }
+        return got;
+    };
+    int fds[2];
+    for (int& fd : fds) {
+        fd = ConnectTo(server.socketPath());
+        QVERIFY(fd >= 0 && ::send(fd, "WATCH txtFlowRate\n", 18, 0) == 18);
+        QCOMPARE(readUntil(fd, "\n"), QByteArray("OK 0.00\n"));
+    }
+    auto closeFds = qScopeGuard([&] { for (int fd : fds) ::close(fd); });
+    const std::string filler(4000, 'x');
+    for (int i = 0; i < 2000; ++i) rig.w->txtFlowRate.setText(std::to_string(i) + filler);
+    QVERIFY(::send(fds[0], "REQUEST Label3\n", 15, 0) == 15);
+    const QByteArray latest = "CHANGED txtFlowRate 1999" + QByteArray::fromStdString(filler) + "\n";
+    for (const QByteArray& got : {readUntil(fds[1], latest), readUntil(fds[0], latest + "OK Flow Rate\n")}) {
+        QList<QByteArray> lines = got.split('\n');
+        QCOMPARE(lines.takeLast(), QByteArray());
+        if (lines.last() == "OK Flow Rate") lines.removeLast();
+        QVERIFY2(lines.size() < 1000, qPrintable(QString::number(lines.size())));
+        int last = -1;
+        for (const QByteArray& line : lines) {
+            QVERIFY2(line.startsWith("CHANGED txtFlowRate ") && line.endsWith(filler.c_str()), line.left(40));
+            const int n = line.mid(20, line.size() - 20 - int(filler.size())).toInt();
+            QVERIFY(n > last);
+            last = n;
+        }
+        QCOMPARE(last, 1999);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLinkServer)
