@@ -1,6 +1,6 @@
 // The DDE link: the main window's logic on fakes behind a real DdeServer,
 // served by this thread's event loop, against DDE clients in threads of their
-// own and against dervix-link.exe; "KILL" ends a serving program of its own,
+// own (requests, pokes, hot and warm links) and against dervix-link.exe; "KILL" ends a serving program of its own,
 // this test binary started again with --serve.
 #include <QtTest>
 
@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <future>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/qt/win/DdeServer.h"
@@ -19,6 +20,7 @@
 #include "support/Rig.h"
 
 Q_DECLARE_METATYPE(std::string)
+Q_DECLARE_METATYPE(std::vector<std::string>)
 
 namespace {
 
@@ -33,13 +35,18 @@ struct Reply {
 
 thread_local HDDEDATA t_completion = nullptr;  // of an asynchronous transaction
 thread_local bool t_completed = false;
+// The texts of advise loops, a warm link's notice as "-" (a pointer: a
+// thread_local with a destructor is not safe with mingw-w64's threads).
+thread_local std::vector<std::string>* t_advised = nullptr;
 
 HDDEDATA CALLBACK ClientCallback(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA data, ULONG_PTR, ULONG_PTR) {
     if (type == XTYP_XACT_COMPLETE) {
         t_completion = data;
         t_completed = true;
     }
-    return nullptr;
+    if (type != XTYP_ADVDATA || !t_advised) return nullptr;
+    t_advised->push_back(data ? reinterpret_cast<const char*>(DdeAccessData(data, nullptr)) : "-");
+    return reinterpret_cast<HDDEDATA>(DDE_FACK);
 }
 
 // One transaction in a conversation of its own, as dervix-link makes it
@@ -74,6 +81,34 @@ Reply Transact(UINT type, const std::wstring& item, std::string text = {}, DWORD
     }
     DdeUninitialize(instance);
     return reply;
+}
+
+// Advise loops on item, each in a conversation of its own, as spreadsheet
+// cells make them; started is set once they are. Then the texts that come,
+// until each loop has had one (nothing is awaited for refused loops).
+std::vector<std::string> Advise(const std::wstring& item, UINT format, bool warm, int loops,
+                                std::atomic<int>& started) {
+    std::vector<std::string> advised;
+    t_advised = &advised;
+    std::vector<DWORD> instances(std::size_t(loops), 0);
+    int accepted = 0;
+    for (DWORD& instance : instances) {
+        DdeInitializeW(&instance, &ClientCallback, APPCMD_CLIENTONLY, 0);
+        const auto handle = [instance](const wchar_t* s) { return DdeCreateStringHandleW(instance, s, CP_WINUNICODE); };
+        const HCONV conversation = DdeConnect(instance, handle(L"Dervix"), handle(L"Server"), nullptr);
+        accepted += conversation && DdeClientTransaction(nullptr, 0, conversation, handle(item.c_str()), format,
+                                                         XTYP_ADVSTART | (warm ? XTYPF_NODATA : 0), kWait, nullptr);
+    }
+    started = accepted;
+    const UINT_PTR timeOut = SetTimer(nullptr, 0, kWait, nullptr);
+    for (MSG m; advised.size() < std::size_t(accepted) && GetMessageW(&m, nullptr, 0, 0) > 0;) {
+        if (m.message == WM_TIMER && m.wParam == timeOut) break;
+        DispatchMessageW(&m);
+    }
+    KillTimer(nullptr, timeOut);
+    for (const DWORD instance : instances) DdeUninitialize(instance);
+    t_advised = nullptr;
+    return advised;
 }
 
 bool Ready(const std::future<Reply>& reply, int ms = 0) {
@@ -117,9 +152,9 @@ int Serve(int argc, char** argv) {
     dervix::test::Rig rig;
     rig.startAndAnswerCheck();
     dervix::LinkProtocol protocol(*rig.w);
-    dervix::DdeServer server([&](const std::string& line) {
+    dervix::DdeServer server([&](const std::string& line, dervix::LinkWatcher& client) {
         try {
-            return protocol.handle(line);
+            return protocol.handle(line, &client);
         } catch (const dervix::test::ProgramEnded&) {
             std::fflush(nullptr);
             std::_Exit(0);  // ends at once, as the real program does
@@ -142,6 +177,8 @@ private slots:
     void transactions();
     void connections_data();
     void connections();
+    void adviseLoops_data();
+    void adviseLoops();
     void pokeAnsweredOnceHandled();
     void clientGivingUpWhileHandled();
     void closedWhileHandled();
@@ -165,10 +202,10 @@ void TestDdeServer::init() {
     rig_->startAndAnswerCheck();
     protocol_ = std::make_unique<dervix::LinkProtocol>(*rig_->w);
     lines_.clear();
-    server_ = std::make_unique<dervix::DdeServer>([this](const std::string& line) {
+    server_ = std::make_unique<dervix::DdeServer>([this](const std::string& line, dervix::LinkWatcher& client) {
         lines_.push_back(line);
         if (whileHeld_ && line.rfind("POKE ", 0) == 0) std::exchange(whileHeld_, nullptr)();
-        return protocol_->handle(line);
+        return protocol_->handle(line, &client);
     });
     QVERIFY2(server_->listen("Dervix"), qPrintable(server_->errorString()));
 }
@@ -227,6 +264,53 @@ void TestDdeServer::connections() {
     });
     QCOMPARE(reply.connected, connects);
     QCOMPARE(reply.data, std::string(connects ? "Flow Rate" : ""));
+}
+
+// A spreadsheet's cell linked to a field: the formula's hot link, or a warm
+// one, gets each new text, here from another client's poke, and the poke's
+// CR LF, as a spreadsheet sends a cell, is not part of the text.
+void TestDdeServer::adviseLoops_data() {
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<uint>("format");
+    QTest::addColumn<bool>("warm");
+    QTest::addColumn<int>("loops");
+    QTest::addColumn<std::string>("poked");
+    QTest::addColumn<std::vector<std::string>>("advised");
+    const std::vector<std::string> none;
+    const uint text = CF_TEXT;
+    QTest::newRow("hot link, poke with CR LF") << "txtFlowRate" << text << false << 1 << std::string("7\r\n")
+                                               << std::vector<std::string>{"7"};
+    QTest::newRow("warm link in other case") << "TXTFLOWRATE" << text << true << 1 << std::string("8")
+                                             << std::vector<std::string>{"-"};
+    QTest::newRow("two conversations") << "txtFlowRate" << text << false << 2 << std::string("9")
+                                       << std::vector<std::string>{"9", "9"};
+    QTest::newRow("unknown item") << "vaSplit" << text << false << 1 << std::string("6") << none;
+    QTest::newRow("as Unicode") << "txtFlowRate" << uint(CF_UNICODETEXT) << false << 1 << std::string("6") << none;
+}
+
+void TestDdeServer::adviseLoops() {
+    QFETCH(QString, item);
+    QFETCH(uint, format);
+    QFETCH(bool, warm);
+    QFETCH(int, loops);
+    QFETCH(std::string, poked);
+    QFETCH(std::vector<std::string>, advised);
+    std::atomic<int> started = -1;
+    auto loopsDone =
+        std::async(std::launch::async, [&] { return Advise(item.toStdWString(), format, warm, loops, started); });
+    QVERIFY(QTest::qWaitFor([&] { return started >= 0; }, kWait));
+    QCOMPARE(started.load(), int(advised.size()));
+    // Wine's DdePostAdvise hands the item's name to all the loops on it with
+    // one reference, and each client lets one go: a second loop would find
+    // no name and drop the text. The test holds a reference for it.
+    for (int i = 1; i < started; ++i) GlobalAddAtomW(reinterpret_cast<LPCWSTR>(item.utf16()));
+    QVERIFY(Served([&] { return Transact(XTYP_POKE, L"txtFlowRate", poked); }).accepted);
+    QVERIFY(QTest::qWaitFor([&] { return loopsDone.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                            kWait));
+    QCOMPARE(loopsDone.get(), advised);
+    const std::string bare = poked.substr(0, poked.find('\r'));
+    QCOMPARE(rig_->w->txtFlowRate.text(), bare);
+    QCOMPARE(rig_->profile.get("FlowRate"), bare);
 }
 
 void TestDdeServer::pokeAnsweredOnceHandled() {

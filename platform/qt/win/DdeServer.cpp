@@ -20,7 +20,7 @@ namespace {
 
 // The listening server's side, for the library's callback, which carries no
 // pointer of ours; hence one server at a time.
-struct Served {
+struct Served final : LinkWatcher {
     DWORD instance = 0;
     HSZ service = nullptr;
     HSZ topic = nullptr;
@@ -28,6 +28,15 @@ struct Served {
     // in whatever letter case, names the same string and finds it here.
     std::vector<std::pair<HSZ, std::string>> items;
     std::shared_ptr<const DdeServer::Handler> handler;
+
+    // An item that an advise loop was started on has changed: the library
+    // asks for its text (XTYP_ADVREQ) once for each loop on it, now, and
+    // posts it. An item whose loops have all ended is still watched here,
+    // which costs a look for loops that finds none.
+    void changed(std::string_view item, const std::string&) override {
+        for (const auto& [handle, name] : items)
+            if (name == item) DdePostAdvise(instance, topic, handle);
+    }
 };
 std::shared_ptr<Served> g_served;
 // Callbacks running now, nested ones counted.
@@ -107,19 +116,8 @@ std::string ReadText(HDDEDATA data) {
     return text;
 }
 
-// A request or poke as a line of the protocol; a refusal is no data (request)
-// or DDE_FNOTPROCESSED (poke), both 0.
-HDDEDATA Transact(const Served& served, UINT type, UINT format, HCONV conversation, HSZ item, HDDEDATA data) {
-    const std::string* name = ItemName(served, item);
-    if (format != CF_TEXT || !name) return nullptr;
-    const std::string line =
-        type == XTYP_REQUEST ? "REQUEST " + *name : "POKE " + *name + " " + LinkEscape(Latin1ToUtf8(ReadText(data)));
-    std::string answer;
-    {
-        HoldConversation hold(conversation);
-        answer = (*served.handler)(line);
-    }
-    if (type == XTYP_POKE) return Flag(answer == "OK" ? DDE_FACK : DDE_FNOTPROCESSED);
+// A request's answer as CF_TEXT data; none when it was refused.
+HDDEDATA TextData(const Served& served, HSZ item, const std::string& answer) {
     if (answer.rfind("OK ", 0) != 0) return nullptr;
     const auto utf8 = LinkUnescape(std::string_view(answer).substr(3));
     auto text = utf8 ? Utf8ToLatin1(*utf8) : std::nullopt;
@@ -127,6 +125,43 @@ HDDEDATA Transact(const Served& served, UINT type, UINT format, HCONV conversati
     // With the string's closing NUL, as CF_TEXT has it.
     return DdeCreateDataHandle(served.instance, reinterpret_cast<BYTE*>(text->data()), DWORD(text->size() + 1), 0,
                                item, CF_TEXT, 0);
+}
+
+// A request or poke as a line of the protocol; a refusal is no data (request)
+// or DDE_FNOTPROCESSED (poke), both 0.
+HDDEDATA Transact(Served& served, UINT type, UINT format, HCONV conversation, HSZ item, HDDEDATA data) {
+    const std::string* name = ItemName(served, item);
+    if (format != CF_TEXT || !name) return nullptr;
+    std::string line = "REQUEST " + *name;
+    if (type == XTYP_POKE) {
+        // A spreadsheet ends a cell's text with CR LF; the field gets the
+        // text without it, as if it had been typed.
+        std::string text = ReadText(data);
+        if (text.ends_with("\r\n")) text.resize(text.size() - 2);
+        line = "POKE " + *name + " " + LinkEscape(Latin1ToUtf8(text));
+    }
+    std::string answer;
+    {
+        HoldConversation hold(conversation);
+        answer = (*served.handler)(line, served);
+    }
+    if (type == XTYP_POKE) return Flag(answer == "OK" ? DDE_FACK : DDE_FNOTPROCESSED);
+    return TextData(served, item, answer);
+}
+
+// A hot or warm link on an item: accepted for what a request may read, in
+// CF_TEXT. The library keeps the loops, one for each conversation and item,
+// and ends them with their conversation.
+bool StartAdvise(Served& served, UINT format, HSZ item) {
+    const std::string* name = ItemName(served, item);
+    return format == CF_TEXT && name && (*served.handler)("WATCH " + *name, served).rfind("OK ", 0) == 0;
+}
+
+// The text for an advise loop, asked for by DdePostAdvise inside the change.
+HDDEDATA AdviseData(Served& served, UINT format, HSZ item) {
+    const std::string* name = ItemName(served, item);
+    if (format != CF_TEXT || !name) return nullptr;
+    return TextData(served, item, (*served.handler)("REQUEST " + *name, served));
 }
 
 // An exception must not unwind through the library's frames: noexcept ends
@@ -138,10 +173,17 @@ HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conversation, HSZ hsz1,
     if (!served) return nullptr;
     ++g_depth;
     HDDEDATA result = nullptr;
-    if (type == XTYP_CONNECT)
+    // A warm link's start carries XTYPF_NODATA, one asking for
+    // acknowledgements XTYPF_ACKREQ; the library itself acts on both.
+    const UINT kind = type & ~UINT(XTYPF_NODATA | XTYPF_ACKREQ);
+    if (kind == XTYP_CONNECT)
         result = Flag(DdeCmpStringHandles(hsz1, served->topic) == 0 && DdeCmpStringHandles(hsz2, served->service) == 0);
-    else if (type == XTYP_REQUEST || type == XTYP_POKE)
-        result = Transact(*served, type, format, conversation, hsz2, data);
+    else if (kind == XTYP_REQUEST || kind == XTYP_POKE)
+        result = Transact(*served, kind, format, conversation, hsz2, data);
+    else if (kind == XTYP_ADVSTART)
+        result = Flag(StartAdvise(*served, format, hsz2));
+    else if (kind == XTYP_ADVREQ)
+        result = AdviseData(*served, format, hsz2);
     if (--g_depth == 0 && !g_closeLater.empty() && QCoreApplication::instance()) {
         // After this callback has returned into the library.
         QMetaObject::invokeMethod(
@@ -185,7 +227,7 @@ bool DdeServer::listen(const QString& service) {
     }
     DWORD instance = 0;
     const UINT status = DdeInitializeW(&instance, &Callback,
-                                       APPCLASS_STANDARD | CBF_FAIL_EXECUTES | CBF_FAIL_ADVISES |
+                                       APPCLASS_STANDARD | CBF_FAIL_EXECUTES |
                                            CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS |
                                            CBF_SKIP_CONNECT_CONFIRMS | CBF_SKIP_DISCONNECTS,
                                        0);

@@ -7,10 +7,15 @@
 //
 //   request of an item as CF_TEXT  ->  "REQUEST <item>"       "OK <text>" is the data, else none
 //   poke of an item as CF_TEXT     ->  "POKE <item> <text>"   "OK" acknowledges, else refused
+//                                      (a CR LF at the end of the text, as a
+//                                      spreadsheet sends a cell, left out)
+//   advise start (hot or warm link) ->  "WATCH <item>"        accepted on "OK <text>"
+//   each change of a watched item  ->  DdePostAdvise; the library asks for the
+//                                      text of each loop as a request
 //
-// Other topics, other clipboard formats, executes and advise loops are
-// refused, and so are items that are not among the protocol's item names.
-// Names match without regard to letter case, as everywhere in DDE.
+// Other topics, other clipboard formats, executes are refused, and so are
+// items that are not among the protocol's item names. Names match without
+// regard to letter case, as everywhere in DDE.
 //
 // Texts travel byte for byte: each byte of CF_TEXT is one character of the
 // field, which holds Latin-1. A client on a Western code page (1252) reads
@@ -35,12 +40,15 @@
 #include <memory>
 #include <string>
 
+#include "shell/LinkProtocol.h"
+
 namespace dervix {
 
 class DdeServer : public QObject {
 public:
-    // One request line in, one answer out, as for the socket link.
-    using Handler = std::function<std::string(const std::string& line)>;
+    // One request line in, one answer out, as for the socket link; client
+    // stands for every advise loop of this server.
+    using Handler = std::function<std::string(const std::string& line, LinkWatcher& client)>;
 
     explicit DdeServer(Handler handler, QObject* parent = nullptr);
     ~DdeServer() override;
