@@ -3,9 +3,16 @@
 //
 //   dervix-link get ITEM        prints the item's text
 //   dervix-link set ITEM TEXT   sets a text field; returns once it is handled
+//   dervix-link watch ITEM...   prints "ITEM TEXT" for each item now, then one
+//                               such line for each change, until interrupted
+//                               or the program ends; TEXT with backslash, CR
+//                               and LF written \\, \r, \n, so that each
+//                               change is one line
 //
 // Exit status: 0 done, 1 the program refused the request, 2 wrong usage or
-// no program to talk to. Arguments and printed texts are UTF-8.
+// no program to talk to (for watch: the program has ended). Arguments and
+// printed texts are UTF-8.
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <variant>
@@ -19,14 +26,17 @@ constexpr int kTrouble = 2;
 
 struct Command {
     bool set = false;
-    std::string item;
+    bool watch = false;
+    std::string item;  // the first item for watch
     std::string text;  // set only
+    std::vector<std::string> watched;  // watch only
 };
 
 // Asked for, the usage goes to standard output and is no error.
 inline int Usage(bool asked = false) {
     std::fputs("usage: dervix-link get ITEM\n"
                "       dervix-link set ITEM TEXT\n"
+               "       dervix-link watch ITEM...   (\"ITEM TEXT\" now and on each change, until interrupted)\n"
                "ITEM is one of txtFlowRate, txtDVXScmd, DervixResp, Label3, Label5 (labels cannot be set).\n",
                asked ? stdout : stderr);
     return asked ? kDone : kTrouble;
@@ -40,6 +50,11 @@ inline int Fail(const std::string& message) {
 inline int Refused(const std::string& reason) {
     std::fprintf(stderr, "dervix-link: %s\n", reason.c_str());
     return kRefused;
+}
+
+// "ITEM TEXT" for watch, TEXT as the link writes it (escaped UTF-8).
+inline std::string WatchLine(const std::string& item, const std::string& escapedText) {
+    return item + " " + escapedText + "\n";
 }
 
 // The request field ends the program on this word, so no answer follows.
@@ -64,11 +79,15 @@ inline std::variant<Command, int> ParseCommandLine(const std::vector<std::string
     if (args.size() < 2) return Usage();
     Command command;
     command.set = args[0] == "set";
-    if (!((args[0] == "get" && args.size() == 2) || (command.set && args.size() == 3))) return Usage();
+    command.watch = args[0] == "watch";
+    if (!((args[0] == "get" && args.size() == 2) || (command.set && args.size() == 3) || command.watch))
+        return Usage();
     command.item = args[1];
+    if (command.watch) command.watched.assign(args.begin() + 1, args.end());
     // A blank inside the name would move the rest of it into the text.
-    if (command.item.empty() || command.item.find_first_of(" \t\r\n") != std::string::npos)
-        return Fail("\"" + command.item + "\" is not an item name");
+    for (std::size_t i = 1; i < (command.set ? 2 : args.size()); ++i)
+        if (args[i].empty() || args[i].find_first_of(" \t\r\n") != std::string::npos)
+            return Fail("\"" + args[i] + "\" is not an item name");
     if (command.set) command.text = args[2];
     return command;
 }

@@ -14,6 +14,42 @@
 
 using namespace dervix::linkclient;
 
+namespace {
+
+void Print(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);  // a script reading the pipe sees each change at once
+}
+
+// Follows the items until the program closes the link: their texts now (the
+// answers to WATCH, in order), then each change as it is pushed.
+int Watch(QLocalSocket& socket, const Command& command) {
+    std::string requests;
+    for (const std::string& item : command.watched) requests += "WATCH " + item + "\n";
+    socket.write(requests.data(), qint64(requests.size()));
+    socket.flush();
+    std::size_t answered = 0;
+    for (;;) {
+        while (socket.canReadLine()) {
+            QByteArray line = socket.readLine();
+            line.chop(1);
+            if (line.startsWith("CHANGED ")) {
+                Print(line.mid(8).toStdString() + "\n");
+            } else if (answered < command.watched.size() && line.startsWith("OK ")) {
+                Print(WatchLine(command.watched[answered++], line.mid(3).toStdString()));
+            } else if (answered < command.watched.size() && line.startsWith("ERR")) {
+                return Refused(command.watched[answered] + ": " + line.mid(line.size() > 3 ? 4 : 3).toStdString());
+            } else {
+                return Fail("unexpected answer: " + line.toStdString());
+            }
+        }
+        if (!socket.waitForReadyRead(-1) && !socket.canReadLine()) break;
+    }
+    return Fail("the program closed the link");
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     const auto parsed = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (const int* status = std::get_if<int>(&parsed)) return *status;
@@ -29,6 +65,7 @@ int main(int argc, char** argv) {
     if (!socket.waitForConnected(5000))
         return Fail("cannot reach the program at " + path.toStdString() + ": " + socket.errorString().toStdString() +
                     " (is it running?)");
+    if (command.watch) return Watch(socket, command);
 
     const std::string request =
         (set ? "POKE " + item + " " + dervix::LinkEscape(text) : "REQUEST " + item) + "\n";

@@ -22,6 +22,7 @@ private slots:
     void simulatedModuleAnswersAndSecondStartEnds();
     void endedBySessionClosesLikeTheWindow();
     void logOnAPipeWhoseReaderEnds();
+    void watcherFollowsRepliesAndFlow();
 
 private:
     QProcessEnvironment env() const;
@@ -183,6 +184,34 @@ void ProgramTest::logOnAPipeWhoseReaderEnds() {
     QByteArray said;
     QTRY_VERIFY2_WITH_TIMEOUT((said += program_.readAllStandardError()).contains("cannot be written: not a regular file"),
                               said.constData(), 5000);
+}
+
+// A script follows the module's replies and the flow rate with dervix-link
+// watch while another program makes requests.
+void ProgramTest::watcherFollowsRepliesAndFlow() {
+    program_.setProcessEnvironment(env());
+    program_.start(Bin("dervix"), {"--simulate"});
+    QVERIFY(program_.waitForStarted(10000));
+    QVERIFY(linkAnswers());
+    QProcess watcher;
+    watcher.setProcessEnvironment(env());
+    watcher.start(Bin("dervix-link"), {"watch", "DervixResp", "txtFlowRate"});
+    QByteArray seen;
+    const auto sees = [&](const QByteArray& lines) {
+        return QTest::qWaitFor([&] { return (seen += watcher.readAllStandardOutput()).contains(lines); }, 10000);
+    };
+    QVERIFY2(sees("DervixResp \ntxtFlowRate 20\n"), seen.constData());
+    int code = -1;
+    link({"set", "txtDVXScmd", "STATUS"}, &code);
+    QCOMPARE(code, 0);
+    // The reply as it stands once whole, then the slot emptied once it is handled.
+    QVERIFY2(sees("DervixResp G1READY\\r\\n\nDervixResp \n"), seen.constData());
+    link({"set", "txtFlowRate", "12"}, &code);
+    QVERIFY2(sees("txtFlowRate 12\n"), seen.constData());
+    link({"set", "txtDVXScmd", "KILL"}, &code);
+    QVERIFY(watcher.waitForFinished(10000));
+    QCOMPARE(watcher.exitCode(), 2);
+    QCOMPARE(watcher.readAllStandardError(), QByteArray("dervix-link: the program closed the link\n"));
 }
 
 QTEST_GUILESS_MAIN(ProgramTest)

@@ -1,7 +1,7 @@
 // dervix-link on Windows: a DDE client of the running program, service
-// "Dervix", topic "Server", one transaction per run. The command line is in
-// LinkClientCommand.h; texts travel as CF_TEXT, one byte per character of
-// the field (Latin-1).
+// "Dervix", topic "Server": one transaction per run, or for watch a hot link
+// on each item. The command line is in LinkClientCommand.h; texts travel as
+// CF_TEXT, one byte per character of the field (Latin-1).
 #include "platform/win/WinApi.h"
 // Left out by WIN32_LEAN_AND_MEAN.
 #include <ddeml.h>
@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "shell/LinkProtocol.h"
@@ -26,6 +27,8 @@ namespace {
 // Long enough for any box the operator may have open meanwhile; a program
 // that has ended is noticed at once (see WatchServer).
 constexpr DWORD kAnswerTimeoutMs = 60 * 60 * 1000;
+constexpr const char* kNoServer =
+    "cannot reach the program: no DDE service \"Dervix\" with the topic \"Server\" (is it running?)";
 
 std::string ToUtf8(const wchar_t* text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -66,9 +69,32 @@ void PrintLine(const std::string& latin1) {
     }
     const std::string bytes = dervix::Latin1ToUtf8(latin1) + "\n";
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);  // a script reading the pipe sees each change at once
+}
+
+// CF_TEXT up to its first NUL.
+std::string DataText(HDDEDATA data) {
+    DWORD size = 0;
+    const BYTE* bytes = DdeAccessData(data, &size);
+    std::string text(reinterpret_cast<const char*>(bytes), bytes ? size : 0);
+    DdeUnaccessData(data);
+    const std::size_t end = text.find('\0');
+    if (end != std::string::npos) text.resize(end);
+    return text;
 }
 
 HDDEDATA CALLBACK Callback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) { return nullptr; }
+
+// The items watched, by their conversations.
+std::vector<std::pair<HCONV, std::string>> g_watched;
+
+HDDEDATA CALLBACK WatchCallback(UINT type, UINT, HCONV conversation, HSZ, HSZ, HDDEDATA data, ULONG_PTR, ULONG_PTR) {
+    if (type == XTYP_DISCONNECT) PostQuitMessage(0);
+    if (type != XTYP_ADVDATA) return nullptr;
+    for (const auto& [watching, name] : g_watched)
+        if (watching == conversation && data) PrintLine(name + " " + dervix::LinkEscape(DataText(data)));
+    return reinterpret_cast<HDDEDATA>(DDE_FACK);
+}
 
 std::mutex g_answered;
 bool g_hasAnswer = false;
@@ -77,17 +103,17 @@ bool g_hasAnswer = false;
 // and under Wine the library waits out the whole time limit all the same:
 // this thread watches the serving process and ends the wait, as the socket
 // link's client sees the connection close.
-void WatchServer(HWND server, bool kill) {
+void WatchServer(HWND server, bool kill, const char* ended = "the program closed the link without answering") {
     DWORD processId = 0;
     if (!GetWindowThreadProcessId(server, &processId)) return;
     const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
     if (!process) return;
-    std::thread([process, kill] {
+    std::thread([process, kill, ended] {
         WaitForSingleObject(process, INFINITE);
         const std::lock_guard lock(g_answered);
         if (g_hasAnswer) return;
         std::fflush(stdout);
-        ExitProcess(kill ? kDone : Fail("the program closed the link without answering"));
+        ExitProcess(kill ? kDone : Fail(ended));
     }).detach();
 }
 
@@ -97,7 +123,7 @@ int Transact(DWORD instance, const Command& command, const std::string& latin1Te
     };
     const HCONV conversation = DdeConnect(instance, handle(L"Dervix"), handle(L"Server"), nullptr);
     if (!conversation)
-        return Fail("cannot reach the program: no DDE service \"Dervix\" with the topic \"Server\" (is it running?)");
+        return Fail(kNoServer);
     CONVINFO info{};
     info.cb = sizeof info;
     const HWND server = DdeQueryConvInfo(conversation, QID_SYNC, &info) ? info.hwndPartner : nullptr;
@@ -126,17 +152,46 @@ int Transact(DWORD instance, const Command& command, const std::string& latin1Te
     if (!reply || (command.set && !(LOWORD(result) & DDE_FACK)))
         return Refused("the program refused to " + std::string(command.set ? "set " : "read ") + command.item);
     if (!command.set) {
-        DWORD size = 0;
-        const BYTE* bytes = DdeAccessData(reply, &size);
-        std::string text(reinterpret_cast<const char*>(bytes), bytes ? size : 0);
-        DdeUnaccessData(reply);
+        PrintLine(DataText(reply));
         DdeFreeDataHandle(reply);
-        const std::size_t end = text.find('\0');
-        if (end != std::string::npos) text.resize(end);
-        PrintLine(text);
     }
     DdeDisconnect(conversation);
     return kDone;
+}
+
+// Each item in a conversation of its own (the library has one conversation
+// per service and topic in an instance): a hot link, then a request for the
+// text now. A change that comes before the request's answer arrives first,
+// so the lines come in the order of the changes. Until the program ends.
+int Watch(const Command& command) {
+    for (const std::string& name : command.watched) {
+        DWORD instance = 0;
+        if (DdeInitializeW(&instance, &WatchCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR)
+            return Fail("cannot use DDE on this system");
+        const auto handle = [instance](const std::wstring& text) {
+            return DdeCreateStringHandleW(instance, text.c_str(), CP_WINUNICODE);
+        };
+        const HCONV conversation = DdeConnect(instance, handle(L"Dervix"), handle(L"Server"), nullptr);
+        if (!conversation)
+            return Fail(kNoServer);
+        if (g_watched.empty()) {
+            CONVINFO info{};
+            info.cb = sizeof info;
+            WatchServer(DdeQueryConvInfo(conversation, QID_SYNC, &info) ? info.hwndPartner : nullptr, false,
+                        "the program closed the link");
+        }
+        g_watched.emplace_back(conversation, name);
+        const HSZ item = handle(ToWide(name));
+        if (!DdeClientTransaction(nullptr, 0, conversation, item, CF_TEXT, XTYP_ADVSTART, kAnswerTimeoutMs, nullptr))
+            return Refused("the program refused to watch " + name);
+        const HDDEDATA now =
+            DdeClientTransaction(nullptr, 0, conversation, item, CF_TEXT, XTYP_REQUEST, kAnswerTimeoutMs, nullptr);
+        if (!now) return Refused("the program refused to read " + name);
+        PrintLine(name + " " + dervix::LinkEscape(DataText(now)));
+        DdeFreeDataHandle(now);
+    }
+    for (MSG message; GetMessageW(&message, nullptr, 0, 0) > 0;) DispatchMessageW(&message);
+    return Fail("the program closed the link");
 }
 
 }  // namespace
@@ -150,6 +205,7 @@ int main() {
     const Command& command = std::get<Command>(parsed);
     const auto text = dervix::Utf8ToLatin1(command.text);
     if (!text) return Refused("character not in Latin-1");
+    if (command.watch) return Watch(command);
 
     DWORD instance = 0;
     if (DdeInitializeW(&instance, &Callback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR)
