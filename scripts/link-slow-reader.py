@@ -11,6 +11,12 @@ The client places a 4000-character text in txtFlowRate, then keeps up to
 reads the 4 kB answers at --rate. Meanwhile a second client asks for a
 label every 50 ms.
 
+Then two clients watch the response slot DervixResp (WATCH), as scripts
+that follow the module's replies do, while a third places --watch-changes
+new 4 kB texts in it (none ending in CR LF: the program waits for the rest
+of such a reply): one watcher reads nothing until the last has been placed,
+the other reads all along.
+
 Checks:
   * every answer comes, in order, byte for byte;
   * the program's resident memory while the answers are read, and after
@@ -20,18 +26,25 @@ Checks:
   * the second client is answered all along, each time within
     --other-limit seconds (generous: it only catches a client left waiting
     behind the slow one's backlog);
-  * the program then still answers the slow client, and ends on KILL.
+  * the program then still answers the slow client;
+  * the watcher that reads has the latest text within --other-limit seconds
+    of its placing, though the other reads nothing; the program's memory
+    stays within --rss-margin-mb meanwhile (a watcher that does not read
+    holds only the latest text of the item); the slow watcher then gets
+    whole lines, the changes in order, the latest last;
+  * the program ends on KILL.
 Exit status 0 when everything held, 1 otherwise.
 """
 
 import argparse
 import os
+import socket
 import sys
 import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from dervix_testkit import Failure, Program, Sandbox, bin_dir, link_escape  # noqa: E402
+from dervix_testkit import Failure, Program, Sandbox, bin_dir, link_escape, wait_until  # noqa: E402
 
 # A request line is at most 4096 bytes, "POKE txtFlowRate " included. The
 # text begins with a number, so the field takes it as a flow rate and
@@ -138,6 +151,84 @@ def read_slowly(program, sock, answer, count, rate, on_read):
     return time.monotonic() - began, highest, samples
 
 
+class Follower(threading.Thread):
+    """A watcher that reads all along: the latest text it has had, and when."""
+
+    def __init__(self, link):
+        super().__init__(daemon=True)
+        self.link = link
+        self.latest = None
+        self.at = 0.0
+        self.changes = 0
+        self.error = None
+
+    def run(self):
+        pending = self.link.buffer
+        try:
+            while True:
+                chunk = self.link.sock.recv(1 << 16)
+                if not chunk:
+                    return
+                *lines, pending = (pending + chunk).split(b"\n")
+                for line in lines:
+                    if not line.startswith(b"CHANGED DervixResp "):
+                        raise Failure("the watcher got %r" % line[:60])
+                    self.changes += 1
+                    self.latest, self.at = line[19:].decode(), time.monotonic()
+        except Exception as e:  # reported by the main thread
+            self.error = e
+
+
+def watch_changes(args, program):
+    """The watchers' part; returns a line of figures."""
+    slow, fast, placer = program.connect(), program.connect(), program.connect()
+    for watcher in (slow, fast):
+        if not watcher.call("WATCH DervixResp").startswith("OK "):
+            raise Failure("WATCH DervixResp refused")
+    time.sleep(0.3)
+    before = highest = program.rss_kb()
+    follower = Follower(fast)
+    follower.start()
+    texts = ["G1%06d" % i + FLOW_TEXT[8:] for i in range(args.watch_changes)]
+    for i, text in enumerate(texts):
+        if i % 100 == 0:
+            highest = max(highest, program.rss_kb())
+        placed = time.monotonic()
+        placer.poke("DervixResp", text)
+    latest = link_escape(texts[-1])
+    wait_until(lambda: follower.error or follower.latest == latest, args.other_limit, what="the latest text")
+    if follower.error:
+        raise Failure("the watcher that reads: %s" % follower.error)
+    delivered = follower.at - placed
+    after = program.rss_kb()
+    slow.sock.settimeout(10)
+    got, lines = slow.buffer, []
+    while not got.endswith(b"CHANGED DervixResp " + latest.encode() + b"\n"):
+        chunk = slow.sock.recv(1 << 16)
+        if not chunk:
+            raise Failure("the link closed before the slow watcher had the latest text")
+        got += chunk
+    last = -1
+    for line in got.split(b"\n")[:-1]:
+        number = int(line[21:27]) if line.startswith(b"CHANGED DervixResp G1") else -1
+        if number <= last or line[19:].decode() != link_escape(texts[number]):
+            raise Failure("the slow watcher got %r after change %d" % (line[:40], last))
+        last = number
+        lines.append(line)
+    print("watchers: %d changes of %d bytes placed; the reading one had %d, the latest %.1f ms after it was sent;"
+          " the slow one got %d, the latest last" % (len(texts), len(texts[0]), follower.changes, 1000 * delivered,
+                                                     len(lines)))
+    print("RSS before %.1f MB, highest while placing %.1f MB, after %.1f MB"
+          % (mb(before), mb(highest), mb(after)))
+    if max(highest, after) - before > args.rss_margin_mb * 1024:
+        raise Failure("resident memory grew by %.1f MB while a watcher did not read"
+                      % mb(max(highest, after) - before))
+    for link in (slow, fast, placer):
+        link.sock.shutdown(socket.SHUT_RDWR)  # also ends the follower's wait
+        link.close()
+    follower.join(5)
+
+
 def run(args, sandbox):
     program = Program(sandbox, ["--simulate"])
     try:
@@ -196,6 +287,9 @@ def run(args, sandbox):
         if times[-1] > args.other_limit:
             raise Failure("the second client waited %.2f s for an answer" % times[-1])
 
+        if args.watch_changes:
+            watch_changes(args, program)
+
         link.send_only("POKE txtDVXScmd KILL")
         status = program.wait(10)
         if status != 0:
@@ -218,6 +312,8 @@ def main():
                         help="largest growth of resident memory over the figure before (default 8 MB)")
     parser.add_argument("--other-limit", type=float, default=2.0,
                         help="longest wait of the second client for an answer, in s (default 2)")
+    parser.add_argument("--watch-changes", type=int, default=4000,
+                        help="texts placed while two clients watch, 0 for none (default 4000)")
     parser.add_argument("--bin-dir", help="folder of dervix (default $DERVIX_BIN_DIR or build)")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     args = parser.parse_args()
