@@ -5,11 +5,15 @@
 //
 // Every answer is one line of valid UTF-8, "OK", "OK <text>" or
 // "ERR <reason>"; a refused request changes nothing; a read gives the
-// field's text; only "KILL" in the request field ends the program.
+// field's text; only "KILL" in the request field ends the program. A client
+// that watches items is told every change as one line with the item's text
+// of that moment, so what it knows of a watched item is always its text.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <optional>
 #include <string>
 
 #include "shell/LinkProtocol.h"
@@ -23,7 +27,7 @@ using dervix::test::Rig;
 using dervix::test::ShownBox;
 
 const char* const kItems[] = {"txtFlowRate", "txtDVXScmd", "DervixResp", "Label3", "Label5", "Label4", "txtdvxscmd"};
-const char* const kVerbs[] = {"REQUEST", "POKE", "request", "PEEK", ""};
+const char* const kVerbs[] = {"REQUEST", "POKE", "WATCH", "UNWATCH", "request", "PEEK", ""};
 
 [[noreturn]] void Broken(const char* what, const std::string& detail = {}) {
     std::fprintf(stderr, "broken: %s [%s]\n", what, detail.c_str());
@@ -50,9 +54,31 @@ std::string ItemText(const Rig& rig, const std::string& item) {
     return rig.w->Label5.caption();
 }
 
+std::optional<std::string> Text(const std::string& escaped) {
+    const auto unescaped = dervix::LinkUnescape(escaped);
+    return unescaped ? dervix::Utf8ToLatin1(*unescaped) : std::nullopt;
+}
+
+// What a watching client knows: the last text it heard of each item it
+// watches.
+struct Follower : dervix::LinkWatcher {
+    explicit Follower(const Rig& r) : rig(r) {}
+    void changed(std::string_view item, const std::string& line) override {
+        const std::string head = "CHANGED " + std::string(item) + " ";
+        if (line.rfind(head, 0) != 0 || line.find_first_of("\r\n") != std::string::npos || !dervix::IsValidUtf8(line))
+            Broken("change line", line);
+        if (!known.contains(std::string(item))) Broken("change of an item not watched", line);
+        const auto text = Text(line.substr(head.size()));
+        if (!text || *text != ItemText(rig, std::string(item))) Broken("change gives another text", line);
+        known[std::string(item)] = *text;
+    }
+    const Rig& rig;
+    std::map<std::string, std::string> known;
+};
+
 class Session {
 public:
-    Session(Rig& rig, FuzzedDataProvider& in) : rig_(rig), in_(in), protocol_(*rig.w) {}
+    Session(Rig& rig, FuzzedDataProvider& in) : rig_(rig), in_(in), protocol_(*rig.w), follower_(rig) {}
 
     void run() {
         while (in_.remaining_bytes() > 0 && steps_ < 2000) step();
@@ -78,6 +104,8 @@ private:
         case 4: rig_.timer.fire(); break;
         case 5: rig_.pump.runPosted(); break;
         }
+        for (const auto& [item, text] : follower_.known)
+            if (text != ItemText(rig_, item)) Broken("a watched item changed untold", item);
         rig_.logFile.lines.clear();
         rig_.dialogs.boxes.clear();
         if (rig_.serial.frames.size() > 64) rig_.serial.frames.clear();
@@ -96,7 +124,7 @@ private:
         const Snapshot before(rig_);
         std::string answer;
         try {
-            answer = protocol_.handle(request);
+            answer = protocol_.handle(request, &follower_);
         } catch (const ProgramEnded&) {
             if (rig_.w->g.CurrentCommand != "KILL") Broken("the program ended unasked", request);
             throw;
@@ -108,21 +136,24 @@ private:
             if (!(Snapshot(rig_) == before)) Broken("refused request changed something", request);
             return;
         }
+        std::string item = request.substr(request.find(' ') + 1);
+        if (!item.empty() && item.back() == '\r') item.pop_back();
         if (answer == "OK") {
-            if (request.rfind("POKE ", 0) != 0) Broken("OK without text for", request);
+            if (request.rfind("UNWATCH ", 0) == 0) follower_.known.erase(item);
+            else if (request.rfind("POKE ", 0) != 0) Broken("OK without text for", request);
             return;
         }
-        if (answer.rfind("OK ", 0) != 0 || request.rfind("REQUEST ", 0) != 0) Broken("answer", answer);
-        std::string item = request.substr(8);
-        if (!item.empty() && item.back() == '\r') item.pop_back();
-        const auto unescaped = dervix::LinkUnescape(answer.substr(3));
-        const auto text = unescaped ? dervix::Utf8ToLatin1(*unescaped) : std::nullopt;
+        const bool watch = request.rfind("WATCH ", 0) == 0;
+        if (answer.rfind("OK ", 0) != 0 || (request.rfind("REQUEST ", 0) != 0 && !watch)) Broken("answer", answer);
+        const auto text = Text(answer.substr(3));
         if (!text || *text != ItemText(rig_, item)) Broken("read gives another text", answer);
+        if (watch) follower_.known[item] = *text;
     }
 
     Rig& rig_;
     FuzzedDataProvider& in_;
     LinkProtocol protocol_;
+    Follower follower_;
     int steps_ = 0;
 };
 
