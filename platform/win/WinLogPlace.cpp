@@ -49,9 +49,7 @@ LogPlace ChooseWinLogPlace(const std::string& programFolder, const std::function
     if (!folder.empty() && folder.back() != '\\') folder += '\\';
     const std::string beside = folder + "Dervix.txt";
     if (canAppend(beside)) return {beside, {}};
-    std::string local = Native(win::Environment("LOCALAPPDATA"));
-    if (local.empty()) local = Native(win::Environment("USERPROFILE")) + "\\AppData\\Local";
-    const std::string own = local + "\\Dervix";
+    const std::string own = win::UserFolder("LOCALAPPDATA", "AppData\\Local") + "\\Dervix";
     return {own + "\\Dervix.txt", own};
 }
 
