@@ -212,7 +212,14 @@ int main(int argc, char** argv) {
         else frm.endProgram();
     };
 #ifdef _WIN32
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, [&](QSessionManager&) { endBySession(); });
+    // Windows first asks whether the session may end, and another program may
+    // still refuse: Dervix must then be running yet, a valve run and all. The
+    // question only saves what would otherwise be lost, and says nothing, as
+    // nobody may answer a box now; the program ends when the session does
+    // (Qt's aboutToQuit on WM_ENDSESSION, just before Windows ends the
+    // process).
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, [&window](QSessionManager&) { window.savePlace(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, endBySession);
 
     // Where the settings came from and where they live, once the window is
     // up, like every later notice.
