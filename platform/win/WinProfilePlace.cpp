@@ -81,11 +81,13 @@ WinProfilePlace ChooseWinProfilePlace(const WinProfileFacts& facts) {
                                      (colon == std::string::npos ? facts.windowsFolder
                                                                  : facts.windowsFolder.substr(colon + 1)) +
                                      "\\win.ini";
-    if (facts.mapped) return {{}, {virtualStore, winIni}, false};
+    const std::string own = WinOwnProfileFolder(facts.appData) + "\\profile.ini";
+    // Where the zip kept them before, Dervix's own latest settings come first.
+    if (facts.mapped) return {{}, {own, virtualStore, winIni}, false};
     // An elevated start, or a system that lets anyone write WIN.INI: the file
     // itself, as it always was.
-    if (facts.winIniWritable) return {{}, {virtualStore}, false};
-    return {WinOwnProfileFolder(facts.appData) + "\\profile.ini", {virtualStore, winIni}, !facts.ownFileExists};
+    if (facts.winIniWritable) return {{}, {own, virtualStore}, false};
+    return {own, {virtualStore, winIni}, !facts.ownFileExists};
 }
 
 std::string TakeOverProfile(WinIniProfileStore& store, const std::vector<std::string>& earlier) {

@@ -11,8 +11,9 @@
 // Where the section in use is still empty, the section an earlier program
 // left is taken over: from the user's VirtualStore copy of WIN.INI (where
 // Windows put the writes of an earlier 32-bit program), else from WIN.INI
-// itself. Both are read as text: with the mapping in place the profile calls
-// would show the registry for any file named win.ini.
+// itself; before both, from the user's own file, where the zip kept them.
+// All are read as text: with the mapping in place the profile calls would
+// show the registry for any file named win.ini.
 #include <string>
 #include <vector>
 

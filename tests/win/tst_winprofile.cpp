@@ -61,7 +61,7 @@ private:
 };
 
 void TestWinProfile::readWrite_data() {
-    // "file"; "relative": its name only; "accented": in a folder named beyond ASCII; "winini"
+    // "file"; "relative": its name only; "accented", "cyrillic": in a folder so named; "winini"
     QTest::addColumn<QString>("store");
     QTest::addColumn<QByteArray>("before");  // the file's text first; null: no file
     QTest::addColumn<bool>("readOnly");
@@ -103,9 +103,10 @@ void TestWinProfile::readWrite() {
     if (store == "winini" && !mapped_) QSKIP("WIN.INI's section for this test cannot be mapped here");
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString folder = store == "accented"   ? dir.filePath(QString::fromUtf8("D\u00e9rvix"))
-                           : store == "cyrillic" ? dir.filePath(QString::fromUtf8("\u0414\u0435\u0440\u0432\u0438\u043a\u0441"))
-                                                 : dir.path();
+    // The second is beyond the ANSI code page of a Western system.
+    const char* const name = store == "accented" ? "D\u00e9rvix" : "\u0414\u0435\u0440\u0432\u0438\u043a\u0441";
+    const bool named = store == "accented" || store == "cyrillic";
+    const QString folder = named ? dir.filePath(QString::fromUtf8(name)) : dir.path();
     QVERIFY(QDir().mkpath(folder));
     const QString path = QDir::toNativeSeparators(folder + "/profile.ini");
     const std::wstring widePath = path.toStdWString();
@@ -144,7 +145,7 @@ void TestWinProfile::place_data() {
     QTest::addColumn<QByteArray>("virtualStore");  // the user's copy of WIN.INI; null: none
     QTest::addColumn<QByteArray>("winIni");        // WIN.INI's text; null: none
     QTest::addColumn<QByteArray>("after");         // the store's [Dervix]
-    QTest::addColumn<QString>("from");             // "copy", "winini" or empty: what the log line names
+    QTest::addColumn<QString>("from");             // "own", "copy", "winini" or empty: what the log names
     const QByteArray none, earlier("[windows]\r\n[Dervix]\r\nSplitcode=7\r\nRotations=1000\r\n");
     const QByteArray copy("[Dervix]\r\nSplitcode=9\r\nRotations=2000\r\n");
     const QString unicode = QString::fromUtf8("[Dervix]\r\nAppPath=C:\\D\u00e9rvix\r\n");
@@ -160,8 +161,10 @@ void TestWinProfile::place_data() {
         << "copy";
     QTest::newRow("installed: a copy without [Dervix], WIN.INI's as a lookup reads it")
         << "mapped" << "winini" << false << none << QByteArray("[windows]\r\nload=\r\n")
-        << QByteArray("[DERVIX]\n Splitcode = 7 \nsplitcode=8\nModuleID=\"3\"\n") << QByteArray("Splitcode=7 ModuleID=3")
-        << "winini";
+        << QByteArray("[DERVIX]\n Splitcode = 7 \nsplitcode=8\nModuleID=\"3\"\n")
+        << QByteArray("Splitcode=7 ModuleID=3") << "winini";
+    QTest::newRow("installed after the zip: the zip's own file first")
+        << "mapped own" << "winini" << false << none << copy << earlier << QByteArray("CommPort=3") << "own";
     QTest::newRow("installed: the user's own section kept")
         << "mapped" << "winini" << false << QByteArray("[dervix]\r\nRotations=5\r\n") << copy << earlier
         << QByteArray("Rotations=5") << "";
@@ -206,7 +209,11 @@ void TestWinProfile::place() {
     QCOMPARE(place.tell, tell);
 
     const QString storePath = store == "winini" ? native("standin.ini") : expectedFile;
-    for (const auto& [path, text] : {std::pair{storePath, before}, {copyPath, virtualStore}, {winIniPath, winIni}}) {
+    // Where the zip kept them, when it did and Dervix is now installed.
+    const QString ownPath = native("roaming") + "\\Dervix\\profile.ini";
+    const QByteArray own = store == "winini" && facts.contains("own") ? "[Dervix]\r\nCommPort=3\r\n" : QByteArray();
+    for (const auto& [path, text] :
+         {std::pair{storePath, before}, {copyPath, virtualStore}, {winIniPath, winIni}, {ownPath, own}}) {
         if (text.isNull()) continue;
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));
         QFile f(path);
@@ -215,7 +222,10 @@ void TestWinProfile::place() {
     dervix::WinIniProfileStore profile(storePath.toStdString());
     const std::string note = TakeOverProfile(profile, place.earlier);
     QCOMPARE(SectionOf(profile), after);
-    const QString named = from == "copy" ? copyPath : from == "winini" ? winIniPath : QString();
+    const QString named = from == "copy"     ? copyPath
+                          : from == "winini" ? winIniPath
+                          : from == "own"    ? ownPath
+                                             : QString();
     QVERIFY2(named.isEmpty() ? note.empty() : QString::fromStdString(note).endsWith("taken over from " + named),
              note.c_str());
     // Only read: the earlier program's files are left as they were.
