@@ -251,8 +251,8 @@ void WinSerialPort::collectRead() {
     if (n > 0) {
         received_.append(io_->buffer, n);
         events_.postReceive();
+        failuresInARow_ = 0;
     }
-    if (n > 0) failuresInARow_ = 0;
     if (error != ERROR_SUCCESS) ++failuresInARow_;
     // A read that ended without a byte, or failed for no removal, is simply
     // issued again.
@@ -282,8 +282,8 @@ SerialPort::Result WinSerialPort::discardBuffers() {
         return SystemError(kDeviceFailed, readError);
     }
     if (purged) return std::nullopt;
-    // One fault, one report: a device that is gone is told by its line error
-    // as well, a refused discard only by this failure.
+    // A refused discard fails this request alone; a device that is gone is
+    // told by its line error too, which has its return watched for.
     if (deviceRemoved(e)) queueDeviceGone();
     return SystemError(kDeviceFailed, e);
 }
