@@ -20,8 +20,7 @@ namespace dervix {
 MainWindow::MainWindow(FrmDervix& w, QWidget* parent) : QMainWindow(parent), w_(w) {
     setWindowTitle(QString::fromLatin1(FrmDervix::kCaption));
     setObjectName("frmDervix");
-    // The design's font had 13-pixel lines; a larger desktop font gets room.
-    scale_ = std::max(1.0, fontMetrics().height() / 13.0);
+    scale_ = fontScale();
     buildMenu();
     buildControls();
     // Start-up keeps the window on the screen by the size it will have once
@@ -37,6 +36,11 @@ MainWindow::MainWindow(FrmDervix& w, QWidget* parent) : QMainWindow(parent), w_(
 }
 
 MainWindow::~MainWindow() { w_.setSizeSource(nullptr); }
+
+double MainWindow::fontScale() const {
+    // The design's font had 13-pixel lines; a larger desktop font gets room.
+    return std::max(1.0, fontMetrics().height() / 13.0);
+}
 
 QRect MainWindow::Place(int left, int top, int width, int height) const {
     const double f = scale_ / TwipsPerPixel(this);
@@ -80,11 +84,11 @@ void MainWindow::buildControls() {
 
     auto* label3 = new QLabel(central);
     label3->setObjectName("Label3");
-    label3->setGeometry(Place(150, 120, 945, 225));
+    aboveGrid_.push_back({label3, QRect(150, 120, 945, 225)});
     bind_.label(label3, w_.Label3);
 
     auto* flow = new FlowRateField(w_, central);
-    flow->setGeometry(Place(1200, 120, 615, 285));
+    aboveGrid_.push_back({flow, QRect(1200, 120, 615, 285)});
     label3->setBuddy(flow);
     // A screen reader names each control by the label an operator reads next
     // to it; labels and buttons name themselves by their captions.
@@ -92,15 +96,14 @@ void MainWindow::buildControls() {
 
     auto* label5 = new QLabel(central);
     label5->setObjectName("Label5");
-    label5->setGeometry(Place(1920, 120, 705, 225));
+    aboveGrid_.push_back({label5, QRect(1920, 120, 705, 225)});
     bind_.label(label5, w_.Label5);
 
     // The grid sizes itself to three columns by five rows.
     grid_ = new SplitGridWidget(w_, central);
-    grid_->move(Place(240, 480, 0, 0).topLeft());
 
     auto below = [this](QWidget* widget, int left, int top, int width, int height) {
-        belowGrid_.push_back({widget, Place(left, top, width, height)});
+        belowGrid_.push_back({widget, QRect(left, top, width, height)});
     };
 
     line1_ = new QFrame(central);
@@ -135,6 +138,13 @@ void MainWindow::buildControls() {
     cmd->setFocusPolicy(Qt::NoFocus);
     resp->setAccessibleName(QStringLiteral("Module response"));
     cmd->setAccessibleName(QStringLiteral("Command request"));
+    layoutControls();
+}
+
+void MainWindow::layoutControls() {
+    for (const auto& [widget, design] : aboveGrid_)
+        widget->setGeometry(Place(design.x(), design.y(), design.width(), design.height()));
+    grid_->move(Place(240, 480, 0, 0).topLeft());
     layoutBelowGrid();
 }
 
@@ -144,7 +154,8 @@ void MainWindow::layoutBelowGrid() {
     const QSize grid = grid_->sizeHint();
     const int gridBottom = grid_->y() + grid.height();
     const int shift = gridBottom + Place(0, 0, 0, 105).height() - Place(0, 2040, 0, 0).y();
-    for (const auto& [widget, design] : belowGrid_) widget->setGeometry(design.translated(0, shift));
+    for (const auto& [widget, design] : belowGrid_)
+        widget->setGeometry(Place(design.x(), design.y(), design.width(), design.height()).translated(0, shift));
     // The separator and the buttons span the grid as it really is: Set under
     // its left edge, Start ending under its right one.
     const int left = grid_->x(), right = grid_->x() + grid.width();
@@ -170,6 +181,7 @@ QSize MainWindow::startupSize(int heightTwips) {
 void MainWindow::applyStartupGeometry() {
     const double tpp = TwipsPerPixel(this);
     setFixedSize(startupSize(w_.form.height));
+    sized_ = true;
     framePending_ = true;
     move(static_cast<int>(std::lround(w_.form.left / tpp)), static_cast<int>(std::lround(w_.form.top / tpp)));
 }
@@ -183,6 +195,17 @@ void MainWindow::keepFramedOnScreen() {
     if (w_.form.left == placed.left && w_.form.top == placed.top) return;
     const double tpp = TwipsPerPixel(this);
     move(static_cast<int>(std::lround(w_.form.left / tpp)), static_cast<int>(std::lround(w_.form.top / tpp)));
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // A desktop hands a running program its new font: the window is laid out
+    // and sized for it as start-up would have, where it stands. The controls
+    // have their new font by now; the grid has already resized itself.
+    if (event->type() != QEvent::FontChange) return;
+    scale_ = fontScale();
+    layoutControls();
+    if (sized_) setFixedSize(startupSize(w_.form.height));
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

@@ -34,13 +34,16 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
 
 private:
     void buildMenu();
     void buildControls();
+    double fontScale() const;
     QRect Place(int left, int top, int width, int height) const;
+    void layoutControls();
     void layoutBelowGrid();
     // The window's size once cut to heightTwips, its controls laid out.
     QSize startupSize(int heightTwips);
@@ -52,8 +55,10 @@ private:
     FrmDervix& w_;
     WidgetBinding bind_;
     double scale_ = 1.0;  // the layout grows with a font larger than the design's
+    bool sized_ = false;  // sized by start-up, and by every font change after it
     bool framePending_ = false;  // placed by start-up, its frame not yet counted
-    // Controls placed below the grid, with their place in the design.
+    // Controls above and below the grid, with their place in the design (twips).
+    std::vector<std::pair<QWidget*, QRect>> aboveGrid_;
     std::vector<std::pair<QWidget*, QRect>> belowGrid_;
     QAction* mnuKelm_ = nullptr;
     QFrame* line1_ = nullptr;

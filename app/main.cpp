@@ -167,11 +167,7 @@ int main(int argc, char** argv) {
 
     const std::string programFolder = QCoreApplication::applicationDirPath().toStdString();
     const dervix::LogPlace logPlace = ChooseLogPlace(programFolder);
-#ifdef _WIN32
     LineFileOnDisk logFile(logPlace.folderToMake);
-#else
-    LineFileOnDisk logFile(logPlace.folderToMake, logPlace.followLink);
-#endif
     dervix::QtDialogs dialogs;
     SerialLine realSerial;
 #ifdef _WIN32

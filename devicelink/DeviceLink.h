@@ -57,12 +57,20 @@ private:
     void applyReply(const std::string& reply);
     void accountRun();
     void sendFailed(const std::string& description);
+    // START or STOP sent and not yet answered or given up.
+    bool runRequestAwaited() const;
+    // Sends the split code held back while START or STOP was awaited.
+    void sendHeldRequest();
     std::string openPort();
     void reportOpenFailure(const std::string& failure);
     void lookForDevice();
 
     FrmDervix& w_;
     unsigned sendFailures_ = 0;
+    // The latest split code placed while START or STOP was awaited.
+    std::string heldRequest_;
+    // While the time-out box is open, the silence it tells of is not news.
+    bool givingUp_ = false;
 
     std::string device_;  // what the port was last opened on
     std::unique_ptr<SerialDevices::Watch> lostWatch_;

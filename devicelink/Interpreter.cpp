@@ -1,6 +1,7 @@
 // Deciding when a reply is complete, retrying silence, applying replies.
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "devicelink/DeviceLink.h"
 #include "shell/DateTime.h"
@@ -45,10 +46,19 @@ void DeviceLink::DervixResp_Change() {
     w_.log.WriteLog("Response String = [" + reply + "]");
     applyReply(reply);
     w_.DervixResp.setText("");
+    sendHeldRequest();
+}
+
+void DeviceLink::sendHeldRequest() {
+    if (heldRequest_.empty() || runRequestAwaited()) return;
+    w_.txtDVXScmd.setText(std::exchange(heldRequest_, std::string()));
 }
 
 bool DeviceLink::noResponse() {
     Globals& g = w_.g;
+    // A line error (after a stray byte, say) while the time-out box is open
+    // is the silence already being told: no second box, no second write.
+    if (givingUp_) return false;
     if (g.RetryCount < kRetryLimit) {
         ++g.RetryCount;
         w_.txtDVXScmd.setText(g.CurrentCommand);
@@ -56,8 +66,10 @@ bool DeviceLink::noResponse() {
     }
     const std::string command = g.CurrentCommand;
     w_.settings.WriteIniValue(kSection, "ErrorStatus", command);
+    givingUp_ = true;
     w_.log.LoggedMsgBox(command + " Timeout after " + SignedForm(kRetryLimit) + " retries", MsgBox::Information,
                         kSection);
+    givingUp_ = false;
     g.RetryCount = 0;
     w_.cmdStart.setEnabled(true);
     g.LinkState = kReady;
@@ -69,6 +81,7 @@ bool DeviceLink::noResponse() {
         return true;
     }
     w_.DervixResp.setText("");
+    sendHeldRequest();
     w_.config.showModal();
     return false;
 }

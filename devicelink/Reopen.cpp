@@ -16,12 +16,15 @@ void DeviceLink::lineLost() {
     }
     w_.log.WriteLog("Port lost - waiting for " + device_ + " to come back");
     SerialDevices& devices = w_.platform.devices;
-    // Still there means not yet gone: what comes back must have been away,
-    // or a dying device would be opened again and again.
+    // Still there may mean not yet gone: a device node lingers a moment
+    // after its hang-up, and a dying device must not be opened again and
+    // again. One tick of the reopen timer later it is gone, or it never went
+    // and the line was taken for lost by mistake: then it is opened again.
     deviceSeenAbsent_ = devices.resolve(device_).empty();
     reopenFailureShown_ = false;
     reopenRetries_ = 0;
     lostWatch_ = devices.watch(device_, [this] { lookForDevice(); });
+    if (!deviceSeenAbsent_) w_.platform.reopenTimer.start();
 }
 
 void DeviceLink::lookForDevice() {
@@ -41,7 +44,10 @@ void DeviceLink::lookForDevice() {
         retry.stop();
         return;
     }
-    if (!deviceSeenAbsent_) return;
+    if (!deviceSeenAbsent_) {
+        if (reopenRetries_ == 0) return;  // not yet a tick since the loss
+        deviceSeenAbsent_ = true;
+    }
 
     // As the configuration dialog's OK does: the stored settings, then CHECK.
     const std::string device = device_;

@@ -38,6 +38,15 @@ constexpr Lettered kLettered[] = {
     {"ID", '%', 190},    {"CHECK", '%', 190}, {"TEST", 'B', 6000},  {"HOME", 'H', 1500},
 };
 
+// What is neither a command word nor KILL goes out as a split code (LOAD
+// as the stored one).
+bool IsSplitCodeRequest(const std::string& request) {
+    if (request == "KILL") return false;
+    for (const Lettered& l : kLettered)
+        if (request == l.request) return false;
+    return true;
+}
+
 }  // namespace
 
 DeviceLink::DeviceLink(FrmDervix& w) : w_(w) {}
@@ -64,6 +73,10 @@ std::string DeviceLink::StripControlChars(const std::string& text) {
     return kept;
 }
 
+bool DeviceLink::runRequestAwaited() const {
+    return w_.g.LinkState == kWaiting && (w_.g.CurrentCommand == "START" || w_.g.CurrentCommand == "STOP");
+}
+
 void DeviceLink::txtDVXScmd_Change() {
     const std::string placed = w_.txtDVXScmd.text();
     if (placed.empty()) return;
@@ -71,16 +84,34 @@ void DeviceLink::txtDVXScmd_Change() {
     SerialPort& port = w_.platform.serial;
     OneShotTimer& timer = w_.platform.timer;
 
-    w_.log.WriteLog("Send Command - [" + placed + "]");
+    // A client may place anything, line breaks included: the log shows them
+    // as blanks, so no request can write lines that look like the program's.
+    const std::string logged = EventLog::OneLine(placed);
+    const std::string request = UpperLatin1(StripControlChars(placed));
+    if (runRequestAwaited() && IsSplitCodeRequest(request)) {
+        // Sent now, it would take the place of START or STOP: the valve's
+        // reply would be taken for the code's, and Start/Stop would never
+        // learn whether the valve runs. The code follows the reply instead;
+        // only the latest one placed meanwhile is of any use to the module.
+        heldRequest_ = placed;
+        w_.log.WriteLog("Send Command - [" + logged + "] held until " + g.CurrentCommand + " is answered");
+        w_.txtDVXScmd.setText("");
+        return;
+    }
+    w_.log.WriteLog("Send Command - [" + logged + "]");
     w_.DervixResp.setText("");
     timer.setInterval(190);
     char address[8];
     std::snprintf(address, sizeof address, "%X", static_cast<unsigned>(g.ModuleAddress));
-    g.CurrentCommand = UpperLatin1(StripControlChars(placed));
+    g.CurrentCommand = request;
+    // A port that a failed step closes has met its device's loss before the
+    // line error that tells of it: that error follows and is the report.
+    const bool wasOpen = port.isOpen();
+    const auto lost = [&] { return lostWatch_ || (wasOpen && !port.isOpen()); };
     auto discarded = port.discardBuffers();
     // A client must be able to end the program even while the port is closed.
     if (g.CurrentCommand == "KILL") w_.endProgram();
-    if (discarded) return sendFailed(discarded->description);
+    if (discarded && !lost()) return sendFailed(discarded->description);
     const std::string prefix = std::string("G") + address;
 
     std::string frame;
@@ -99,7 +130,15 @@ void DeviceLink::txtDVXScmd_Change() {
         }
         if (!lettered) frame = prefix + "F" + TrimBlanks(g.CurrentCommand) + "\r\n";
     }
-    if (auto e = port.write(frame)) return sendFailed(e->description);
+    if (auto e = discarded ? discarded : port.write(frame)) {
+        // While the device is away and watched for, the loss has been
+        // logged and its return brings CHECK: a request that cannot leave
+        // counts as one that was not answered, and a loss that lasts is told
+        // once, by the time-out of its retries. A box for each frame would
+        // bury the operator under a loose cable's every flicker.
+        if (!lost()) return sendFailed(e->description);
+        w_.log.WriteLog("Send Command - not sent, the port is lost: " + e->description);
+    }
     if (lettered) g.LinkState = kWaiting;
 
     w_.txtDVXScmd.setText("");
@@ -117,6 +156,9 @@ void DeviceLink::sendFailed(const std::string& description) {
     // one), and the next request gets all its re-sends.
     w_.platform.timer.stop();
     w_.g.RetryCount = 0;
+    // Nothing will answer the run request either; the split code held for
+    // it goes with the next CHECK's reply, which always sends the current one.
+    heldRequest_.clear();
     // Only a reply enables Start/Stop again, and none can come now; this is
     // noticed here whether the operator's click or a re-send failed.
     w_.cmdStart.setEnabled(true);

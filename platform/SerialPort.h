@@ -55,6 +55,8 @@ public:
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
 
+    // A discard or write that fails because the device has gone closes the
+    // port; the line error (Dcb) follows as a notification.
     // Drops what was received but not read, and what was written but not sent.
     virtual Result discardBuffers() = 0;
     virtual Result write(const std::string& bytes) = 0;

@@ -279,6 +279,9 @@ class LinkClient:
         return link_unescape(answer[3:])
 
     def send_only(self, line):
+        """Sends without waiting for the answer ("KILL" has none). The
+        client must stay connected until the answer comes or the program
+        closes the link: requests of a client that has gone are dropped."""
         self.sock.sendall(line.encode("utf-8") + b"\n")
 
     def close(self):

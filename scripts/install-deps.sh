@@ -6,7 +6,13 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build qt6-base-dev qt6-serialport-dev qt6-qpa-plugins
           libgl-dev xvfb xauth
           # the menu entry's checker, and clang with libFuzzer for the fuzz targets
-          desktop-file-utils clang libclang-rt-dev python3)
+          desktop-file-utils clang libclang-rt-dev python3
+          # DejaVu Sans Mono, which a grid test lays out in: fontconfig settles for any of
+          # several font packages, and this one brings it (from Debian 13 on through
+          # fonts-dejavu-mono, which it depends on)
+          fonts-dejavu-core
+          # the field trial counts the program's message boxes on its X display
+          xdotool)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds from scratch and runs every test: the
-# ordinary build and its tests, the same tests built with AddressSanitizer
-# and UndefinedBehaviorSanitizer, a Release build of the programs, then each
-# fuzz target for a bounded time.
+# ordinary build and its tests, a field trial of the real program, the same
+# tests built with AddressSanitizer and UndefinedBehaviorSanitizer, a
+# Release build of the programs, then each fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -13,6 +13,11 @@ stage "build and tests"
 rm -rf build-test
 scripts/build.sh build-test
 (cd build-test && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 600 -j 2)
+
+stage "field trial"
+# The real program on its real serial path, driven for a couple of minutes
+# as a lab drives it: pollers, replugs, clients that leave, a flapping log.
+scripts/field-trial.sh --bin-dir build-test
 
 stage "build and tests with AddressSanitizer and UndefinedBehaviorSanitizer"
 rm -rf build-asan

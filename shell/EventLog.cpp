@@ -19,6 +19,12 @@ EventLog::EventLog(Globals& g, Clock& clock, LineFile& file, Dialogs& dialogs, E
 
 std::string EventLog::logPath() const { return path_; }
 
+std::string EventLog::OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n' || c == '\0') c = ' ';
+    return text;
+}
+
 std::string EventLog::Stamp(const LocalTime& t) {
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -39,11 +45,17 @@ void EventLog::WriteLog(const std::string& text) {
         failureReported_ = false;
         return;
     }
-    // The log must never stop the program: say so once, keep trying line by line.
+    // The log must never stop the program: say so once an outage, keep
+    // trying line by line.
     if (failureReported_) return;
     failureReported_ = true;
     const std::string message = "The event log " + path + " cannot be written: " + error;
     std::cerr << "dervix: " << message << std::endl;
+    // A disk that comes and goes would otherwise stack a box for each time
+    // it went: the operator is told at most once a minute.
+    const auto now = clock_.now();
+    if (lastNotice_ && now >= *lastNotice_ && now - *lastNotice_ < kNoticeSpacing) return;
+    lastNotice_ = now;
     if (holdNotice_) {
         heldNotice_ = message;
         return;

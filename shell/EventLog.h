@@ -1,4 +1,6 @@
 #pragma once
+#include <chrono>
+#include <optional>
 #include <string>
 
 #include "platform/Dialogs.h"
@@ -19,6 +21,10 @@ public:
     int LoggedMsgBox(const std::string& prompt, int flags, const std::string& title,
                      const std::string& helpFile = {}, int helpContext = 0);
 
+    // text with CR, LF and NUL as blanks, for a text from outside that must
+    // stay on its own log line.
+    static std::string OneLine(std::string text);
+
     std::string logPath() const;
     // "Dec 06 2026 10:18:05 PM: " for the given moment.
     static std::string Stamp(const LocalTime& t);
@@ -30,7 +36,9 @@ private:
     Dialogs& dialogs_;
     EventPump& pump_;
     std::string path_;
-    bool failureReported_ = false;
+    bool failureReported_ = false;  // this outage has been told
+    static constexpr std::chrono::minutes kNoticeSpacing{1};
+    std::optional<std::chrono::system_clock::time_point> lastNotice_;
     // While a message box's own line is written: its notice waits for the box.
     bool holdNotice_ = false;
     std::string heldNotice_;

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -53,6 +54,10 @@ PropertiesView::PropertiesView(ConfigDialog& logic, QWidget* parent) : QDialog(p
     cboPort_->setObjectName("cboPort");
     cboDevice_ = new QComboBox(this);
     cboDevice_->setObjectName("cboDevice");
+    // A device is told apart by the whole of its name: the list grows with
+    // the longest one present, and the dialog with it.
+    cboDevice_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    cboDevice_->setSizePolicy(QSizePolicy::Minimum, cboDevice_->sizePolicy().verticalPolicy());
     auto* device = new QLabel(this);
     device->setObjectName("lblDevice");
     auto* label2 = new QLabel(this);
@@ -125,6 +130,18 @@ void PropertiesView::showEvent(QShowEvent* event) {
     d_.centre(static_cast<int>(std::lround(width() * tpp)), static_cast<int>(std::lround(height() * tpp)));
     move(static_cast<int>(std::lround(d_.left / tpp)), static_cast<int>(std::lround(d_.top / tpp)));
     QDialog::showEvent(event);
+}
+
+void PropertiesView::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    // A longer device name grows the dialog to its new least size: it grows
+    // about its middle, so it stays centred where it was put. A size the
+    // operator drags to is the operator's own, and moves nothing.
+    const QSize old = event->oldSize();
+    if (!isVisible() || !old.isValid()) return;
+    const int dx = width() > old.width() && width() == minimumWidth() ? (width() - old.width()) / 2 : 0;
+    const int dy = height() > old.height() && height() == minimumHeight() ? (height() - old.height()) / 2 : 0;
+    if (dx != 0 || dy != 0) move(x() - dx, y() - dy);
 }
 
 void PropertiesView::bindList(QComboBox* view, ComboList& list, bool utf8) {

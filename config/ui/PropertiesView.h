@@ -26,6 +26,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void bindList(QComboBox* view, ComboList& list, bool utf8 = false);

@@ -18,17 +18,24 @@ std::string ErrnoText(int error) {
     return text ? std::string(text) : "error " + std::to_string(error);
 }
 
-int WriteAll(int fd, std::string_view bytes) {
+int WriteAll(int fd, std::string_view bytes, std::size_t* written) {
+    const std::size_t size = bytes.size();
+    int error = 0;
     while (!bytes.empty()) {
         ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) continue;
-            return errno;
+            error = errno;
+            break;
         }
-        if (n == 0) return EIO;
+        if (n == 0) {
+            error = EIO;
+            break;
+        }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-    return 0;
+    if (written) *written = size - bytes.size();
+    return error;
 }
 
 int ReadAll(int fd, std::string& out, std::size_t limit) {

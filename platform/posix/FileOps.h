@@ -10,8 +10,9 @@ namespace dervix::posix {
 std::string ErrnoText(int error);
 
 // Writes every byte, going on after short writes and signals. Returns 0 or
-// the errno value of the failure.
-int WriteAll(int fd, std::string_view bytes);
+// the errno value of the failure; written, when given, gets the bytes that
+// went before it.
+int WriteAll(int fd, std::string_view bytes, std::size_t* written = nullptr);
 
 // Reads the whole of an open file. Past limit bytes it stops with EFBIG,
 // out then holding the first limit bytes. Returns 0 or the errno value.

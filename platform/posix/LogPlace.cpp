@@ -17,6 +17,30 @@ std::string Env(const char* name) {
     return value ? std::string(value) : std::string();
 }
 
+// The file a path names now: a link the user named (the log kept on
+// another disk, say) is followed once, here. A file not there yet counts
+// for its folder's real place.
+std::string Resolved(const std::string& path) {
+    std::string named = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        if (char* real = ::realpath(named.c_str(), nullptr)) {
+            std::string resolved(real);
+            std::free(real);
+            return resolved;
+        }
+        char target[4096];
+        const ssize_t n = ::readlink(named.c_str(), target, sizeof target - 1);
+        if (n <= 0) break;  // not a dangling link: a file to be made
+        target[n] = '\0';
+        named = target[0] == '/' ? std::string(target) : posix::FolderOf(named) + "/" + target;
+    }
+    char* folder = ::realpath(posix::FolderOf(named).c_str(), nullptr);
+    if (!folder) return named;
+    std::string resolved = std::string(folder) + "/" + posix::NameOf(named);
+    std::free(folder);
+    return resolved;
+}
+
 }  // namespace
 
 bool CanAppend(const std::string& file) {
@@ -28,22 +52,24 @@ bool CanAppend(const std::string& file) {
 }
 
 LogPlace ChooseLogPlace(const std::string& programFolder, const std::function<bool(const std::string&)>& canAppend) {
-    std::string explicitLog = Env("DERVIX_LOG");
-    if (!explicitLog.empty()) {
+    LogPlaceFacts facts;
+    facts.chosen = Env("DERVIX_LOG");
+    if (!facts.chosen.empty()) {
         // Made absolute, so the notice of a failure names the file for certain.
-        if (explicitLog[0] != '/') {
+        if (facts.chosen[0] != '/') {
             char cwd[4096];
-            if (::getcwd(cwd, sizeof cwd)) explicitLog = std::string(cwd) + "/" + explicitLog;
+            if (::getcwd(cwd, sizeof cwd)) facts.chosen = std::string(cwd) + "/" + facts.chosen;
         }
-        return {explicitLog, {}, true};
+        // From now on the file is opened without following links: one put in
+        // its place later, in a folder others may write to, is refused.
+        facts.chosen = Resolved(facts.chosen);
     }
-    const std::string beside = programFolder + "/Dervix.txt";
-    if (canAppend(beside)) return {beside, {}};
+    facts.besideProgram = programFolder + "/Dervix.txt";
     // Relative values are not valid there; the default takes their place.
     std::string state = Env("XDG_STATE_HOME");
     if (state.empty() || state[0] != '/') state = posix::HomeFolder() + "/.local/state";
-    const std::string folder = state + "/dervix";
-    return {folder + "/Dervix.txt", folder};
+    facts.userFolder = state + "/dervix";
+    return ChooseLogPlace(facts, canAppend);
 }
 
 }  // namespace dervix

@@ -1,7 +1,5 @@
 #pragma once
-// Where the event log goes. An installed program's folder belongs to root, so
-// a log kept only beside the executable would be lost exactly where it is
-// needed; the user's state folder takes it then.
+// Where the event log goes on POSIX.
 #include <functional>
 #include <string>
 
@@ -14,7 +12,8 @@ namespace dervix {
 // this process (access(2) with the effective ids), not by mode bits.
 bool CanAppend(const std::string& file);
 
-// $DERVIX_LOG when set (taken from the working folder when relative); else
+// $DERVIX_LOG when set (taken from the working folder when relative, links
+// in it resolved now, once); else
 // <programFolder>/Dervix.txt when canAppend says so; else
 // $XDG_STATE_HOME/dervix/Dervix.txt, by default ~/.local/state/dervix/Dervix.txt,
 // whose dervix folder is made when the first line is written.

@@ -27,6 +27,14 @@ public:
     void postReceive() { post(receiveQueued_, receive_); }
     // Once per open line: the line is closed when it is handled.
     void postGone() { post(goneQueued_, gone_, false); }
+    bool goneQueued() const { return goneQueued_; }
+    // The line has just been closed because its device was found gone (a
+    // write that failed): the event follows, as it would have.
+    void closedGone() {
+        closed();
+        goneQueued_ = false;
+        postGone();
+    }
 
 private:
     void post(bool& queued, const std::function<void()>& run, bool again = true) {

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,8 +33,18 @@ public:
     // error and skipped up to the next LF.
     static constexpr int kMaxLineBytes = 4096;
     // Clients served at once; a further one is closed at once. A client that
-    // has gone leaves room at once, even before the event loop has noticed.
+    // has gone (closed its end, not only its sending side) leaves room at
+    // once, even before the event loop has noticed and while its running
+    // request still has a box open; its requests not yet begun are dropped.
     static constexpr int kMaxConnections = 32;
+    // Requests inside the handler at once, the ones of clients that have
+    // gone included: each may hold a box's event loop on the stack, which
+    // clients coming and going must not deepen without end. Further
+    // requests wait their turn.
+    static constexpr int kMaxRunningRequests = kMaxConnections;
+    // Request lines read and waiting per connection; reading from a client
+    // pauses while its queue is full, and the kernel holds the rest.
+    static constexpr std::size_t kMaxQueuedRequests = 64;
 
     explicit LinkServer(Handler handler, QObject* parent = nullptr);
     ~LinkServer() override;
@@ -46,6 +57,8 @@ public:
     bool isListening() const;
     QString socketPath() const { return path_; }
     QString errorString() const { return error_; }
+    // Requests read from the clients and not yet begun, of all connections.
+    std::size_t queuedRequests() const;
 
 private:
     void acceptConnections();

@@ -124,7 +124,7 @@ void QtSerialPort::close() {
 SerialPort::Result QtSerialPort::discardBuffers() {
     if (!port_.isOpen()) return kNotOpen;
     port_.clearError();
-    if (!port_.clear(QSerialPort::AllDirections)) return qtError();
+    if (!port_.clear(QSerialPort::AllDirections)) return failed();
     return std::nullopt;
 }
 
@@ -132,12 +132,25 @@ SerialPort::Result QtSerialPort::write(const std::string& bytes) {
     if (!port_.isOpen()) return kNotOpen;
     port_.clearError();
     const QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    if (port_.write(data) != data.size()) return qtError();
+    if (port_.write(data) != data.size()) return failed();
     // Written now, not when the event loop next runs: the module's reply
     // time counts from the frame, and a nested box could hold it back.
     port_.flush();
-    if (port_.error() == QSerialPort::WriteError || port_.error() == QSerialPort::ResourceError) return qtError();
+    if (port_.error() == QSerialPort::WriteError || port_.error() == QSerialPort::ResourceError)
+        return failed();
     return std::nullopt;
+}
+
+SerialError QtSerialPort::failed() {
+    const SerialError e = qtError();
+    // A step can meet the hang-up before its notice is served: the line is
+    // closed now, so the caller knows its failure for the loss it is, and
+    // the line error follows as it would have.
+    if (lineGone()) {
+        close();
+        events_.closedGone();
+    }
+    return e;
 }
 
 std::string QtSerialPort::readAll() {
@@ -165,8 +178,16 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error) {
     if (error != QSerialPort::ReadError && error != QSerialPort::WriteError && error != QSerialPort::ResourceError)
         return;
     // A device that vanished floods these while isOpen() stays true: act on
-    // the first, outside QSerialPort's own signal.
-    queueDeviceGone();
+    // the first, outside QSerialPort's own signal. But an error is no proof:
+    // Qt 6.4 reports a read error (EAGAIN) when a discard has dropped bytes
+    // it had already been told of, and a poller asking back to back meets
+    // that within seconds. Only the line itself says it is gone.
+    if (!port_.isOpen() || events_.goneQueued()) return;
+    if (lineGone()) {
+        queueDeviceGone();
+        return;
+    }
+    port_.clearError();
 }
 
 bool QtSerialPort::hungUp() const {
@@ -174,6 +195,8 @@ bool QtSerialPort::hungUp() const {
     pollfd watched{static_cast<int>(port_.handle()), 0, 0};
     return ::poll(&watched, 1, 0) > 0 && (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
+
+bool QtSerialPort::lineGone() const { return hungUp() || !QFileInfo::exists(device_); }
 
 void QtSerialPort::onHangupWatch() {
     if (!hungUp()) return;

@@ -19,8 +19,10 @@
 // Notifications: Receive (2) once per arrival, from a queued call, never from
 // inside QSerialPort's own signal. A device that disappears is closed and
 // reported once as Dcb (1011, "Error retrieving DCB"). That is noticed from
-// the descriptor's own hang-up, not from QSerialPort's errors alone: Qt 6.4
-// floods read errors at a hang-up, Qt 6.8 reports nothing at all. Qt 6
+// the descriptor's own hang-up or the device node gone, never from
+// QSerialPort's errors alone: Qt 6.4 floods read errors at a hang-up but
+// also reports one for a discard that raced an arrival, and Qt 6.8 reports
+// nothing at a hang-up at all. Qt 6
 // reports no framing, parity, overrun or modem-line events, so those codes
 // never occur.
 #include <QObject>
@@ -63,9 +65,13 @@ private:
     SerialError qtError() const;
     void onReadyRead();
     void deliverReceive();
+    // The error of a failed step; closes the line when its device has gone.
+    SerialError failed();
     void onError(QSerialPort::SerialPortError error);
     void onHangupWatch();
     bool hungUp() const;
+    // Hung up, or its device node gone: what a lost device looks like.
+    bool lineGone() const;
     void queueDeviceGone();
     void deviceGone();
 

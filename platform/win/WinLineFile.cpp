@@ -37,9 +37,16 @@ private:
 
 HANDLE OpenForAppend(const std::wstring& path) {
     // Append access alone: every write lands at the end, also when another
-    // program appends to the same file.
-    return ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // program appends to the same file. A link is opened as itself, never
+    // followed, so it can be told and refused.
+    return ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+bool IsLink(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    return ::GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 }  // namespace
@@ -64,20 +71,25 @@ unsigned long MakeWinFolders(const std::string& folder) {
     return 0;
 }
 
-std::string WinLineFile::append(const std::string& path, const std::string& bytes) {
-    const std::wstring widePath = win::Widen(path);
-    Handle file(OpenForAppend(widePath));
-    // The user's folder may not exist yet, or may have been cleared while
-    // the program runs; it is made again rather than losing the log.
-    if (!file.valid() && ::GetLastError() == ERROR_PATH_NOT_FOUND && !folderToMake_.empty() &&
-        WinFolderOf(path) == folderToMake_) {
-        if (unsigned long e = MakeWinFolders(folderToMake_)) return win::ErrorText(e);
-        file.reset(OpenForAppend(widePath));
+std::string WinLineFile::makeFolders(const std::string& folder) {
+    const unsigned long error = MakeWinFolders(folder);
+    return error == 0 ? std::string() : win::ErrorText(error);
+}
+
+AppendingLineFile::Attempt WinLineFile::appendOnce(const std::string& path, const std::string& bytes) {
+    Handle file(OpenForAppend(win::Widen(path)));
+    if (!file.valid()) {
+        const DWORD error = ::GetLastError();
+        return {win::ErrorText(error), error == ERROR_PATH_NOT_FOUND};
     }
-    if (!file.valid()) return win::ErrorText(::GetLastError());
     // A console, the NUL device, a pipe, a serial port: opened, but no place
     // for a log.
-    if (::GetFileType(file.get()) != FILE_TYPE_DISK) return kNotDiskFile;
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK) return {kNotDiskFile};
+    // A symbolic link (any user may make one in Developer Mode) or a
+    // junction in the log's place may have been put there by anyone who may
+    // write in its folder, to send the lines wherever he chose. (A hard link
+    // needs write access to its target: no way into another's file.)
+    if (IsLink(file.get())) return {"a symbolic link, not followed there"};
     // One write call for the whole line where the system allows it, so lines
     // of another program appending to the same file do not interleave.
     const char* data = bytes.data();
@@ -85,12 +97,13 @@ std::string WinLineFile::append(const std::string& path, const std::string& byte
     while (left > 0) {
         DWORD written = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(left, 1u << 30));
-        if (!::WriteFile(file.get(), data, chunk, &written, nullptr)) return win::ErrorText(::GetLastError());
-        if (written == 0) return win::ErrorText(ERROR_WRITE_FAULT);
+        const bool ok = ::WriteFile(file.get(), data, chunk, &written, nullptr);
+        const DWORD error = ok ? (written == 0 ? ERROR_WRITE_FAULT : 0) : ::GetLastError();
         data += written;
         left -= written;
+        if (error != 0) return {win::ErrorText(error), false, bytes.size() - left};
     }
-    if (!file.close()) return win::ErrorText(::GetLastError());
+    if (!file.close()) return {win::ErrorText(::GetLastError()), false, bytes.size()};
     return {};
 }
 

@@ -1,26 +1,22 @@
 #pragma once
 #include <string>
-#include <utility>
 
-#include "platform/System.h"
+#include "platform/AppendingLineFile.h"
 
 namespace dervix {
 
 // The log file on Windows: opened for appending only (created when absent,
-// shared with readers and other writers), written whole and closed again for
-// every line, so each line is on disk once append() returns. Paths are
-// UTF-8. folderToMake, when given, is made (with its parents) the first time
-// a line finds it missing; any other missing folder is a failure. Only a
-// disk file is written: a device or a pipe is refused. Links are followed:
-// on Windows only an administrator may make one.
-class WinLineFile : public LineFile {
+// shared with readers and other writers). Paths are UTF-8. Only a disk file
+// is written: a device or a pipe is refused, and so is a link in the file's
+// own place (a link the user named is resolved once, when the log's place
+// is chosen).
+class WinLineFile : public AppendingLineFile {
 public:
-    WinLineFile() = default;
-    explicit WinLineFile(std::string folderToMake) : folderToMake_(std::move(folderToMake)) {}
-    std::string append(const std::string& path, const std::string& bytes) override;
+    using AppendingLineFile::AppendingLineFile;
 
-private:
-    std::string folderToMake_;
+protected:
+    Attempt appendOnce(const std::string& path, const std::string& bytes) override;
+    std::string makeFolders(const std::string& folder) override;
 };
 
 // Makes folder and any missing parents (UTF-8). Returns 0 or the

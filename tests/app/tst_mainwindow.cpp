@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "about/ui/AboutView.h"
 #include "app/MainWindow.h"
@@ -202,14 +203,25 @@ void MainWindowTest::gridFirstShowsTheChosenRow() {
 
 void MainWindowTest::controlsFitTheFont_data() {
     QTest::addColumn<int>("points");
-    QTest::newRow("9 pt") << 9;
-    QTest::newRow("13 pt") << 13;
+    QTest::addColumn<int>("later");  // the desktop's font while the window is shown; 0: unchanged
+    QTest::newRow("9 pt") << 9 << 0;
+    QTest::newRow("13 pt") << 13 << 0;
+    QTest::newRow("9 pt, then 15 pt while shown") << 9 << 15;
 }
 
 void MainWindowTest::controlsFitTheFont() {
     QFETCH(int, points);
+    QFETCH(int, later);
     DesktopFont font(points);
     Started s;
+    std::optional<DesktopFont> changed;
+    if (later) {
+        changed.emplace(later);
+        QCoreApplication::processEvents();  // the change reaches the widgets as an event
+        // Sized as a start-up with that font sizes it.
+        Started fresh;
+        QCOMPARE(s.mw->size(), fresh.mw->size());
+    }
     const QRect window = s.mw->rect();
     for (const char* name : {"Label3", "txtFlowRate", "Label5", "vaSplit", "Line1", "cmdSetSplit", "cmdStart"})
         QVERIFY2(window.contains(s.inWindow(s.find<QWidget>(name))), name);
@@ -224,6 +236,10 @@ void MainWindowTest::controlsFitTheFont() {
     QCOMPARE(line.right(), grid.right());
     QCOMPARE(s.inWindow(s.find<QWidget>("cmdSetSplit")).left(), grid.left());
     QCOMPARE(s.inWindow(s.find<QWidget>("cmdStart")).right(), grid.right());
+    QVERIFY(s.inWindow(s.find<QWidget>("txtFlowRate")).bottom() < grid.top());
+    QVERIFY(s.inWindow(s.find<QWidget>("cmdSetSplit")).top() > grid.bottom());
+    for (const char* name : {"Label3", "Label5"})
+        QVERIFY2(s.find<QWidget>(name)->width() >= s.find<QWidget>(name)->sizeHint().width(), name);
 }
 
 void MainWindowTest::everyControlHasAName() {

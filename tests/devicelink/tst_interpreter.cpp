@@ -169,6 +169,7 @@ void InterpreterTest::whileTimeoutBoxIsOpen_data() {
     QTest::addColumn<int>("boxes");
     QTest::newRow("CHECK placed through the link") << "CHECK" << 2;
     QTest::newRow("adapter pulled") << "pulled" << 1;
+    QTest::newRow("stray byte, then a line error") << "stray" << 1;
 }
 
 void InterpreterTest::whileTimeoutBoxIsOpen() {
@@ -179,6 +180,9 @@ void InterpreterTest::whileTimeoutBoxIsOpen() {
     rig.dialogs.answers.push_back([&](const ShownBox&) {
         if (meanwhile == "CHECK") {
             rig.w->txtDVXScmd.setText("CHECK");
+        } else if (meanwhile == "stray") {
+            rig.serial.deliver("x");
+            rig.serial.raise(CommEvent::Frame);
         } else {
             rig.serial.close();
             rig.serial.raise(CommEvent::Dcb);

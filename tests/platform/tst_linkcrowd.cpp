@@ -12,7 +12,9 @@
 #include <QPointer>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +35,7 @@ private slots:
     void tooManyClients();
     void endedClientsLeaveRoomAtOnce_data();
     void endedClientsLeaveRoomAtOnce();
+    void boxesOfGoneClientsStayBounded();
     void clientReadingLateIsAnsweredAtItsPace();
     void clientThatNeverReadsHoldsOnlyItsPlace();
 
@@ -66,15 +69,19 @@ void TestLinkCrowd::tooManyClients() {
 // is deleted when the event loop it ended in comes round again, and a box
 // opened before that (a nested event loop) puts the deletion off for as long
 // as it is open; or the client has gone and the server has not looked yet,
-// and finds the newcomer first.
+// and finds the newcomer first; or its own request has the box open, and
+// what it sent after that request is dropped.
 void TestLinkCrowd::endedClientsLeaveRoomAtOnce_data() {
     QTest::addColumn<bool>("seen");
-    QTest::newRow("gone and seen, connection not yet deleted") << true;
-    QTest::newRow("gone, not yet seen") << false;
+    QTest::addColumn<bool>("ownBox");
+    QTest::newRow("gone and seen, connection not yet deleted") << true << false;
+    QTest::newRow("gone, not yet seen") << false << false;
+    QTest::newRow("gone while its request has a box open") << false << true;
 }
 
 void TestLinkCrowd::endedClientsLeaveRoomAtOnce() {
     QFETCH(bool, seen);
+    QFETCH(bool, ownBox);
     Recorder r;
     LinkServer server(r.handler());
     QVERIFY(server.listen(dir_->path()));
@@ -95,29 +102,87 @@ void TestLinkCrowd::endedClientsLeaveRoomAtOnce() {
     }
     QCOMPARE(greeted.count("OK echo hello at depth 0\n"), LinkServer::kMaxConnections);
 
-    ::close(fds.back());
-    fds.pop_back();
-    // One pass: the server sees the client go; the connection's deletion
-    // waits for the next pass at this level.
-    if (seen) QCoreApplication::processEvents();
-    const int newcomer = ConnectTo(server.socketPath());
-    QVERIFY(newcomer >= 0);
-    fds.push_back(newcomer);
-    QCOMPARE(::send(newcomer, "newcomer\n", 9, MSG_NOSIGNAL), ssize_t(9));
-
-    // The box: its event loop serves the link, but does not delete what
-    // ended before it opened.
     QByteArray answer;
-    QEventLoop box;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &box, [&] {
-        answer += Take(newcomer);
-        if (answer.endsWith('\n') || answer.endsWith("<end>")) box.quit();
+    const auto leaveAndCome = [&] {
+        ::close(fds.back());
+        fds.pop_back();
+        // One pass: the server sees the client go; the connection's deletion
+        // waits for the next pass at this level.
+        if (seen) QCoreApplication::processEvents();
+        const int newcomer = ConnectTo(server.socketPath());
+        QVERIFY(newcomer >= 0);
+        fds.push_back(newcomer);
+        QCOMPARE(::send(newcomer, "newcomer\n", 9, MSG_NOSIGNAL), ssize_t(9));
+
+        // The box: its event loop serves the link, but does not delete what
+        // ended before it opened.
+        QEventLoop box;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &box, [&] {
+            answer += Take(newcomer);
+            if (answer.endsWith('\n') || answer.endsWith("<end>")) box.quit();
+        });
+        poll.start(1);
+        QTimer::singleShot(kWait, &box, &QEventLoop::quit);
+        box.exec();
+    };
+    if (ownBox) {
+        r.whileHeld = [&] {
+            leaveAndCome();
+            r.release = true;
+        };
+        QCOMPARE(::send(fds.back(), "hold\nqueued\n", 12, MSG_NOSIGNAL), ssize_t(12));
+        QTRY_VERIFY_WITH_TIMEOUT(!answer.isEmpty() && r.depth == 0, kWait);
+    } else {
+        leaveAndCome();
+    }
+    QCOMPARE(answer, QByteArray("OK echo newcomer at depth ") + (ownBox ? "1\n" : "0\n"));
+    QTest::qWait(20);
+    QVERIFY(std::find(r.lines.begin(), r.lines.end(), "queued") == r.lines.end());
+}
+
+// Clients that go while their requests have boxes open leave their places,
+// but the boxes stay on the stack until closed: no more requests than
+// kMaxRunningRequests run at once, and a further one waits its turn.
+void TestLinkCrowd::boxesOfGoneClientsStayBounded() {
+    Recorder r;
+    LinkServer server(r.handler());
+    QVERIFY(server.listen(dir_->path()));
+    std::vector<int> fds;
+    auto closeFds = qScopeGuard([&fds] {
+        for (int fd : fds) ::close(fd);
     });
-    poll.start(1);
-    QTimer::singleShot(kWait, &box, &QEventLoop::quit);
-    box.exec();
-    QCOMPARE(answer, QByteArray("OK echo newcomer at depth 0\n"));
+    const auto holds = [&r] { return int(std::count(r.lines.begin(), r.lines.end(), "hold")); };
+    int holdsMeanwhile = 0;
+    QTimer releaser;
+    QObject::connect(&releaser, &QTimer::timeout, [&r] { r.release = true; });
+    const auto come = [&] {
+        fds.push_back(ConnectTo(server.socketPath()));
+        QCOMPARE(::send(fds.back(), "hold\n", 5, MSG_NOSIGNAL), ssize_t(5));
+    };
+    std::function<void()> goAndCome = [&] {  // inside the holds, once the newest one runs
+        const bool newestRuns = holds() == int(fds.size());
+        if (newestRuns) {
+            ::close(std::exchange(fds.back(), -1));
+            come();
+        }
+        if (!newestRuns || fds.size() <= std::size_t(LinkServer::kMaxRunningRequests)) {
+            r.whileHeld = goAndCome;
+            return;
+        }
+        r.whileHeld = [&releaser] { releaser.start(1); };  // the further hold, whenever it runs
+        QTRY_VERIFY_WITH_TIMEOUT(server.queuedRequests() > 0 || holds() > LinkServer::kMaxRunningRequests, kWait);
+        holdsMeanwhile = holds();
+        releaser.start(1);
+    };
+    r.whileHeld = goAndCome;
+    come();
+    QTRY_COMPARE_WITH_TIMEOUT(holds(), LinkServer::kMaxRunningRequests + 1, kWait);
+    QCOMPARE(holdsMeanwhile, LinkServer::kMaxRunningRequests);
+    QCOMPARE(r.deepest, LinkServer::kMaxRunningRequests);
+    QByteArray answer;  // the last client is still there
+    QTRY_VERIFY_WITH_TIMEOUT((answer += Take(fds.back())).endsWith('\n'), kWait);
+    QCOMPARE(answer, QByteArray("OK held\n"));
 }
 
 // A client that asks far ahead and does not read its answers: the server
@@ -188,7 +253,8 @@ void TestLinkCrowd::clientReadingLateIsAnsweredAtItsPace() {
 
 // With the server answering at the client's pace, a client that never
 // reads costs its place and a bounded backlog, as a silent one does; it is
-// not cut off. When it goes, the whole lines it sent are still handled.
+// not cut off. When it goes, the requests it sent and were not begun go
+// with it.
 void TestLinkCrowd::clientThatNeverReadsHoldsOnlyItsPlace() {
     Recorder r;
     LinkServer server(r.handler());
@@ -219,11 +285,13 @@ void TestLinkCrowd::clientThatNeverReadsHoldsOnlyItsPlace() {
     other.send("other\n");
     QCOMPARE(other.answer(), QByteArray("OK echo other at depth 0"));
 
+    const std::size_t handled = r.lines.size();
+    QVERIFY(server.queuedRequests() > 0);
     ::close(fd);
     closeFd.dismiss();
-    QTRY_COMPARE_WITH_TIMEOUT(r.lines.size(), lines + 1, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(server.queuedRequests(), std::size_t(0), kWait);
     QTest::qWait(20);
-    QCOMPARE(r.lines.size(), lines + 1);  // a line cut off is no request
+    QCOMPARE(r.lines.size(), handled);
 }
 
 QTEST_GUILESS_MAIN(TestLinkCrowd)

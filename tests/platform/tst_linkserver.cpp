@@ -45,7 +45,8 @@ private slots:
     void nestedLoopServesOthers();
     void clientLeavesDuringNestedLoop();
     void serverDeletedInsideHandler();
-    void sentThenClosedStillHandled();
+    void sentThenClosedIsDropped();
+    void oneReadQueuesOnlyTheLimit();
 
 private:
     std::unique_ptr<QTemporaryDir> dir_;
@@ -296,10 +297,10 @@ void TestLinkServer::clientLeavesDuringNestedLoop() {
     QTRY_VERIFY_WITH_TIMEOUT(!a, kWait);
     QCOMPARE(released, QByteArray("OK released"));
     QTRY_COMPARE_WITH_TIMEOUT(r.depth, 0, kWait);
-    // The line the client sent before leaving is still handled.
-    QTRY_COMPARE_WITH_TIMEOUT(r.lines.back(), std::string("queued"), kWait);
     b.send("after\n");
     QCOMPARE(b.answer(), QByteArray("OK echo after at depth 0"));
+    // The line the client sent before leaving had nobody left to answer.
+    QCOMPARE(r.lines, (std::vector<std::string>{"hold", "release", "after"}));
 }
 
 void TestLinkServer::serverDeletedInsideHandler() {
@@ -319,7 +320,9 @@ void TestLinkServer::serverDeletedInsideHandler() {
     QVERIFY(!QFileInfo::exists(dir_->path() + "/Server"));
 }
 
-void TestLinkServer::sentThenClosedStillHandled() {
+// A client that sends and closes at once is gone before its request is
+// begun: it is dropped, and the next client is served.
+void TestLinkServer::sentThenClosedIsDropped() {
     Recorder r;
     LinkServer server(r.handler());
     QVERIFY(server.listen(dir_->path()));
@@ -331,8 +334,32 @@ void TestLinkServer::sentThenClosedStillHandled() {
         s.flush();
         s.disconnectFromServer();
     }
-    QTRY_COMPARE_WITH_TIMEOUT(r.lines.size(), std::size_t(1), kWait);
-    QCOMPARE(r.lines[0], std::string("fire and forget"));
+    Client next(server.socketPath());
+    next.send("next\n");
+    QCOMPARE(next.answer(), QByteArray("OK echo next at depth 0"));
+    QCOMPARE(r.lines, std::vector<std::string>{"next"});
+}
+
+// Many short lines in one read: they wait as bytes, never more than the
+// queue's limit as requests, and all are answered in order.
+void TestLinkServer::oneReadQueuesOnlyTheLimit() {
+    Recorder r;
+    LinkServer server(r.handler());
+    QVERIFY(server.listen(dir_->path()));
+    Client c(server.socketPath());
+    QByteArray lines;
+    for (int i = 0; i < 3000; ++i) lines += QByteArray::number(i) + "\n";
+    std::size_t queued = 0;
+    r.whileHeld = [&] {
+        c.send(lines);
+        QTRY_VERIFY_WITH_TIMEOUT(server.queuedRequests() > 0, kWait);
+        queued = server.queuedRequests();
+        r.release = true;
+    };
+    c.send("hold\n");
+    QCOMPARE(c.answer(), QByteArray("OK held"));
+    QCOMPARE(queued, LinkServer::kMaxQueuedRequests);
+    for (int i = 0; i < 3000; ++i) QCOMPARE(c.answer(), "OK echo " + QByteArray::number(i) + " at depth 0");
 }
 
 QTEST_GUILESS_MAIN(TestLinkServer)

@@ -34,7 +34,8 @@ void TestLogPlace::logPlace_data() {
     QTest::addColumn<QString>("dervixLog");
     QTest::addColumn<QString>("stateHome");
     QTest::addColumn<bool>("programWritable");
-    QTest::addColumn<QString>("link");     // a symbolic link to target.log placed there first; empty: none
+    QTest::addColumn<QString>("link");     // a symbolic link to target.log placed there first ("later:"
+                                           // once the place is chosen); empty: none
     QTest::addColumn<QString>("written");  // the file that gets the lines; empty: none does
     QTest::newRow("program folder writable") << "" << "/xdg" << true << "" << "prog/Dervix.txt";
     QTest::newRow("program folder not writable") << "" << "/xdg" << false << "" << "xdg/dervix/Dervix.txt";
@@ -45,6 +46,7 @@ void TestLogPlace::logPlace_data() {
     QTest::newRow("DERVIX_LOG names a folder") << "/prog" << "/xdg" << false << "" << "";
     QTest::newRow("DERVIX_LOG in a missing folder") << "/absent/mine.log" << "/xdg" << false << "" << "";
     QTest::newRow("DERVIX_LOG may be a link") << "/mine.log" << "/xdg" << false << "mine.log" << "target.log";
+    QTest::newRow("DERVIX_LOG's file made a link later") << "/mine.log" << "/xdg" << false << "later:mine.log" << "";
     QTest::newRow("link planted in the program folder") << "" << "/xdg" << true << "prog/Dervix.txt" << "";
     QTest::newRow("link planted in the state folder") << "" << "/xdg" << false << "xdg/dervix/Dervix.txt" << "";
 }
@@ -55,14 +57,17 @@ void TestLogPlace::logPlace() {
     QFETCH(bool, programWritable);
     QFETCH(QString, link);
     QFETCH(QString, written);
+    const bool linkLater = link.startsWith("later:");
+    if (linkLater) link = link.mid(6);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkpath("prog"));
     QVERIFY(QDir(dir.path()).mkpath("home"));
-    if (!link.isEmpty()) {
+    const auto placeLink = [&] {
         QVERIFY(QDir(dir.path()).mkpath(QFileInfo(link).path()));
         QVERIFY(QFile::link(dir.filePath("target.log"), dir.filePath(link)));
-    }
+    };
+    if (!link.isEmpty() && !linkLater) placeLink();
     const auto expand = [&dir](const QString& v) { return v.startsWith('/') ? dir.path() + v : v; };
     // Each row sets the environment afresh; nothing else in this program reads it.
     const auto set = [](const char* name, const QString& value) {
@@ -74,11 +79,12 @@ void TestLogPlace::logPlace() {
 
     const std::string programFolder = dir.filePath("prog").toStdString();
     const LogPlace place = ChooseLogPlace(programFolder, [=](const std::string&) { return programWritable; });
+    if (linkLater) placeLink();
 
     Globals g;
     g.LogEnabled = 1;
     FakeClock clock;
-    PosixLineFile file(place.folderToMake, place.followLink);
+    PosixLineFile file(place.folderToMake);
     FakeDialogs dialogs;
     FakeEventPump pump;
     EventLog log(g, clock, file, dialogs, pump, programFolder, place.path);
@@ -97,7 +103,8 @@ void TestLogPlace::logPlace() {
     }
     QVERIFY2(err.isEmpty(), err.constData());
     QVERIFY(pump.posted.empty());
-    QCOMPARE(QString::fromStdString(place.path), dir.filePath(link.isEmpty() ? written : link));
+    // A link the user named is resolved once, when the place is chosen.
+    QCOMPARE(QString::fromStdString(place.path), dir.filePath(written));
     QCOMPARE(FileBytes(dir.filePath(written)),
              QByteArray("Dec 06 2026 10:00:05 PM: one\r\nDec 06 2026 10:00:05 PM: two\r\n"));
     // A folder the program makes is the user's alone.

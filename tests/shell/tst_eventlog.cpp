@@ -3,10 +3,12 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <string>
 
 #include "platform/posix/PosixLineFile.h"
@@ -47,6 +49,7 @@ private slots:
     void noticeWaitsForTheBoxWhoseLineFailed();
     void failureOfRealFile_data();
     void failureOfRealFile();
+    void lineCutShortIsEndedByTheNext();
 };
 
 void TestEventLog::stamp_data() {
@@ -219,10 +222,16 @@ void TestEventLog::failureReportedOnceThenRetried() {
     QCOMPARE(int(file.lines.size()), 1);
     QVERIFY(QString::fromStdString(file.lines[0]).endsWith(": four\r\n"));
 
-    // A new outage after the file came back is news again.
-    file.failure = "No space left on device";
-    CapturedStderr([&] { log.WriteLog("five"); });
-    QCOMPARE(int(pump.posted.size()), 1);
+    // A new outage after the file came back is news again: on standard
+    // error at once, in a box once a minute (a flapping disk stacks none).
+    for (int minutes : {0, 1}) {
+        clock.advance(std::chrono::minutes(minutes));
+        file.failure = "No space left on device";
+        QCOMPARE(CapturedStderr([&] { log.WriteLog("five"); }).count("cannot be written"), 1);
+        QCOMPARE(int(pump.posted.size()), minutes);
+        file.failure.clear();
+        log.WriteLog("six");
+    }
 }
 
 // The line that fails is a box's own MSGBOX line: the notice opens once the
@@ -307,6 +316,36 @@ void TestEventLog::failureOfRealFile() {
     eventLog.WriteLog("kept");
     QCOMPARE(FileBytes(log), QByteArray("Dec 06 2026 10:00:05 PM: kept\r\n"));
     QVERIFY(pump.posted.empty());
+}
+
+// A full disk cuts a line short: the line after the outage starts on a
+// line of its own. The file size limit cuts the write where a full disk
+// would.
+void TestEventLog::lineCutShortIsEndedByTheNext() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Globals g;
+    g.LogEnabled = 1;
+    FakeClock clock;
+    PosixLineFile file;
+    FakeDialogs dialogs;
+    FakeEventPump pump;
+    EventLog log(g, clock, file, dialogs, pump, dir.path().toStdString());
+    log.WriteLog("one");
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit unlimited{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    rlimit full = unlimited;
+    full.rlim_cur = 40;  // room for ten bytes of the next line
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    CapturedStderr([&] {
+        log.WriteLog("two");
+        log.WriteLog("three");
+    });
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    log.WriteLog("four");
+    QCOMPARE(FileBytes(dir.path() + "/Dervix.txt"),
+             QByteArray("Dec 06 2026 10:00:05 PM: one\r\nDec 06 202\r\nDec 06 2026 10:00:05 PM: four\r\n"));
 }
 
 QTEST_APPLESS_MAIN(TestEventLog)

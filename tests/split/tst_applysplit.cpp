@@ -152,8 +152,14 @@ void ApplySplitTest::pickBeforeTheStartReplyIsAccepted() {
     rig.choose(5);
     rig.w->vaSplit.pick(1, 5);
     QVERIFY(rig.dialogs.boxes.empty());
-    QCOMPARE(rig.lastFrame(), std::string("G1F8\r\n"));
     QCOMPARE(int(rig.w->g.CurSplitCode), 8);
+    // The code follows START's reply, which must not be taken for the
+    // code's: Start/Stop ends in the valve's true state.
+    QCOMPARE(rig.lastFrame(), std::string("G1C\r\n"));
+    rig.serial.deliver("G1\r\n");
+    QCOMPARE(rig.w->cmdStart.caption(), std::string("&Stop"));
+    QVERIFY(rig.w->cmdStart.enabled());
+    QCOMPARE(rig.lastFrame(), std::string("G1F8\r\n"));
 }
 
 void ApplySplitTest::setWhileRunningAfterAFlowEntry() {

@@ -1,0 +1,245 @@
+#include "platform/qt/LinkConnection.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace dervix {
+
+namespace {
+
+constexpr std::size_t kReadChunkBytes = 16384;
+// An answer buffer grown past this by a backlog is given back once it has
+// drained; ordinary answers never come near it.
+constexpr std::size_t kKeptAnswerBufferBytes = 16 * 1024;
+
+}  // namespace
+
+LinkConnection::LinkConnection(int fd, std::shared_ptr<const LinkServer::Handler> handler, LinkServer* parent)
+    : QObject(parent),
+      fd_(fd),
+      handler_(std::move(handler)),
+      reader_(new QSocketNotifier(fd, QSocketNotifier::Read, this)),
+      writer_(new QSocketNotifier(fd, QSocketNotifier::Write, this)) {
+    writer_->setEnabled(false);
+    connect(reader_, &QSocketNotifier::activated, this, [this] { readLines(); });
+    connect(writer_, &QSocketNotifier::activated, this, [this] { flush(); });
+    readLines();  // anything that came with the connection
+}
+
+LinkConnection::~LinkConnection() {
+    // The notifiers must let go of the descriptor before it is closed.
+    delete reader_;
+    delete writer_;
+    ::close(fd_);
+}
+
+void LinkConnection::catchUp() {
+    if (ending_ || gone_) return;
+    if (hungUp()) return abandon();
+    if (!out_.empty()) flush();
+    if (!ending_ && !gone_) readLines();
+}
+
+void LinkConnection::readLines() {
+    // Lines kept from an earlier read come first: the socket is read again
+    // only once they are all queued.
+    if (inAt_ < in_.size()) inAt_ += split(in_.data() + inAt_, in_.size() - inAt_);
+    if (inAt_ == in_.size() && !in_.empty()) {
+        std::string().swap(in_);
+        inAt_ = 0;
+    }
+    char chunk[kReadChunkBytes];
+    while (readable()) {
+        const ssize_t n = ::read(fd_, chunk, sizeof chunk);
+        if (n > 0) {
+            const std::size_t taken = split(chunk, static_cast<std::size_t>(n));
+            in_.assign(chunk + taken, static_cast<std::size_t>(n) - taken);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else {
+            // End of input: the client has sent all it will. After a
+            // half-close it is still waiting for its answers, so they are
+            // written before the connection ends. A line cut off by the
+            // client is no request.
+            inputEnded_ = true;
+            partial_.clear();
+            if (n < 0 || hungUp()) return abandon();
+        }
+    }
+    // A full queue or a backlog of answers pauses reading: the notifier
+    // would otherwise fire for the bytes left in the kernel again and again.
+    reader_->setEnabled(readable());
+    scheduleNext();
+    endIfDone();
+}
+
+// Takes whole lines into the queue while it has room; returns the bytes
+// taken, the rest waits for room.
+std::size_t LinkConnection::split(const char* data, std::size_t size) {
+    constexpr auto kMaxLine = static_cast<std::size_t>(LinkServer::kMaxLineBytes);
+    std::size_t at = 0;
+    while (at < size && queue_.size() < LinkServer::kMaxQueuedRequests) {
+        const void* found = std::memchr(data + at, '\n', size - at);
+        const std::size_t end = found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : size;
+        if (!discarding_) {
+            partial_.append(data + at, std::min(end - at, kMaxLine + 1 - partial_.size()));
+            if (partial_.size() > kMaxLine) {
+                queue_.push_back({{}, true});
+                std::string().swap(partial_);
+                discarding_ = true;
+            }
+        }
+        if (!found) return size;
+        if (discarding_) {
+            discarding_ = false;  // the overlong line ends here
+        } else {
+            queue_.push_back({std::move(partial_), false});
+            partial_.clear();
+        }
+        at = end + 1;
+    }
+    return at;
+}
+
+bool LinkConnection::readable() const {
+    return !inputEnded_ && in_.empty() && queue_.size() < LinkServer::kMaxQueuedRequests && !backlogged();
+}
+
+// The client has closed its end, not only its sending side (as one that
+// still waits for its answers does): nothing can reach it any more.
+bool LinkConnection::hungUp() const {
+    pollfd p{fd_, 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
+}
+
+// A client that has gone gives its place back at once, whatever its running
+// request is doing; its requests not yet begun are dropped, as their answers
+// would have nowhere to go, and so is what it held here. The connection is
+// deleted once its running request, if any, returns.
+void LinkConnection::abandon() {
+    gone_ = inputEnded_ = broken_ = true;
+    discarding_ = false;
+    std::deque<Entry>().swap(queue_);
+    std::string().swap(in_);
+    inAt_ = 0;
+    std::string().swap(partial_);
+    std::string().swap(out_);
+    sent_ = 0;
+    reader_->setEnabled(false);
+    writer_->setEnabled(false);
+    endIfDone();
+}
+
+void LinkConnection::scheduleNext() {
+    if (startable()) QMetaObject::invokeMethod(this, [this] { processNext(); }, Qt::QueuedConnection);
+}
+
+// A backlog holds the requests back until the client has read enough; the
+// write notifier's flush resumes them.
+bool LinkConnection::startable() const {
+    return !busy_ && !ending_ && !gone_ && !queue_.empty() && !backlogged() &&
+           running() < LinkServer::kMaxRunningRequests;
+}
+
+// Requests of this server inside the handler now, each perhaps with a box's
+// event loop on the stack.
+int LinkConnection::running() const {
+    int count = 0;
+    for (const QObject* child : parent()->children()) {
+        const auto* connection = dynamic_cast<const LinkConnection*>(child);
+        if (connection && connection->busy_) ++count;
+    }
+    return count;
+}
+
+void LinkConnection::processNext() {
+    if (!startable()) return;
+    // Lines a client sent before it went are no longer requests: nobody is
+    // left to take their answers.
+    if (hungUp()) return abandon();
+    busy_ = true;
+    const Entry entry = std::move(queue_.front());
+    queue_.pop_front();
+    // The handler may serve events for a long while; meanwhile the server and
+    // this connection with it may be deleted. The shared handler stays alive
+    // for this call.
+    QPointer<LinkConnection> self(this);
+    const auto handler = handler_;
+    const std::string answer = entry.overlong ? std::string("ERR line too long") : (*handler)(entry.line);
+    if (!self) return;
+    const bool othersHeldBack = running() >= LinkServer::kMaxRunningRequests;
+    busy_ = false;
+    if (othersHeldBack) {
+        for (QObject* child : parent()->children())
+            if (auto* connection = dynamic_cast<LinkConnection*>(child)) connection->scheduleNext();
+    }
+    if (gone_) return endIfDone();
+    send(answer + "\n");
+    readLines();  // reading paused while the queue was full
+}
+
+void LinkConnection::send(const std::string& bytes) {
+    // The client no longer reads (it shut down its receiving side, or has
+    // gone and is noticed before its next request): the answer has nowhere
+    // to go.
+    if (broken_) return;
+    out_.append(bytes);
+    flush();
+}
+
+void LinkConnection::flush() {
+    const bool wasBacklogged = backlogged();
+    while (!broken_ && sent_ < out_.size()) {
+        const ssize_t n = ::send(fd_, out_.data() + sent_, out_.size() - sent_, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent_ += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else {
+            broken_ = true;  // the client reads no more
+        }
+    }
+    if (sent_ == out_.size() || broken_) {
+        sent_ = 0;
+        if (out_.capacity() > kKeptAnswerBufferBytes)
+            std::string().swap(out_);  // clear() would keep the backlog's memory
+        else
+            out_.clear();
+    } else if (sent_ >= out_.size() - sent_) {
+        // What was sent goes as it goes, not only once the client has taken
+        // everything: a client that keeps asking ahead never lets the buffer
+        // drain. Moving the rest forward only once it is no longer than what
+        // went keeps the copying in proportion to the bytes sent.
+        out_.erase(0, sent_);
+        sent_ = 0;
+    }
+    writer_->setEnabled(!out_.empty());
+    if (wasBacklogged && !backlogged()) {
+        readLines();  // resumes reading and the requests waiting
+        return;       // (it ends the connection if that is all)
+    }
+    endIfDone();
+}
+
+void LinkConnection::endIfDone() {
+    if (inputEnded_ && !busy_ && queue_.empty() && out_.empty() && !ending_) {
+        ending_ = true;
+        reader_->setEnabled(false);
+        writer_->setEnabled(false);
+        deleteLater();
+    }
+}
+
+}  // namespace dervix
