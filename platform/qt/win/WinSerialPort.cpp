@@ -278,14 +278,21 @@ SerialPort::Result WinSerialPort::discardBuffers() {
     // Without a pending read the line would go deaf for good.
     if (!startRead()) {
         const DWORD readError = GetLastError();
-        lost();
+        goneNow();
         return SystemError(kDeviceFailed, readError);
     }
     if (purged) return std::nullopt;
-    // A refused discard fails this request alone; a device that is gone is
-    // told by its line error too, which has its return watched for.
-    if (deviceRemoved(e)) queueDeviceGone();
+    // A refused discard fails this request alone.
+    if (deviceRemoved(e)) goneNow();
     return SystemError(kDeviceFailed, e);
+}
+
+void WinSerialPort::goneNow() {
+    // Met by a discard or a write before the read's notice: the line is
+    // closed at once, so the caller knows its failure for the loss it is,
+    // and the line error follows as it would have: one fault, one report.
+    close();
+    events_.closedGone();
 }
 
 SerialPort::Result WinSerialPort::write(const std::string& bytes) {
@@ -299,7 +306,7 @@ SerialPort::Result WinSerialPort::write(const std::string& bytes) {
         const DWORD e = GetLastError();
         // A frame the driver would not take in time fails this request only;
         // the line stays open for the next.
-        if (deviceRemoved(e)) queueDeviceGone();
+        if (deviceRemoved(e)) goneNow();
         return SystemError(kWriteFailed, e);
     }
     if (n != size) return SystemError(kWriteFailed, ERROR_TIMEOUT);

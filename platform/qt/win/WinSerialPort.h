@@ -21,10 +21,10 @@
 // nothing. Receive (2) is delivered once per arrival from a queued call,
 // never from inside write() or readAll(). Only an error that means the device
 // went away (a pulled USB adapter), from a read, a write or a discard or from
-// the line when asked after a failed read, closes the port, and that is
-// reported once as Dcb (1011); a read that ends empty or fails otherwise is
-// issued again, and a write or discard that fails otherwise fails that
-// request alone. The Win32 line-error and modem-line events are not watched,
+// the line when asked after a failed read, closes the port (a write or a
+// discard closes it before it returns its failure), and that is reported once
+// as Dcb (1011); a read that ends empty or fails otherwise is issued again,
+// and a write or discard that fails otherwise fails that request alone. The Win32 line-error and modem-line events are not watched,
 // so their codes never occur.
 #include <QObject>
 #include <functional>
@@ -71,6 +71,8 @@ private:
     bool deviceRemoved(unsigned long error);
     // No read can be pending any more: the device is given up.
     void lost();
+    // The same, found by a discard or write: the port is closed at once.
+    void goneNow();
     void deliverReceive();
     void queueDeviceGone();
     void deviceGone();
