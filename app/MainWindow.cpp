@@ -229,7 +229,7 @@ void MainWindow::moveEvent(QMoveEvent* event) {
     keepFramedOnScreen();
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) {
+void MainWindow::recordPlace() {
     // A native Wayland window is never told where it is: Qt 6.8 reports its
     // frame margins as a position (-3, -30), which must not replace the
     // operator's stored one.
@@ -237,6 +237,15 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     const double tpp = TwipsPerPixel(this);
     w_.form.left = static_cast<int>(std::lround(pos().x() * tpp));
     w_.form.top = static_cast<int>(std::lround(pos().y() * tpp));
+}
+
+void MainWindow::savePlace() {
+    recordPlace();
+    w_.SavePosition();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    recordPlace();
     w_.Form_Unload();
     event->accept();
     w_.endProgram();

@@ -15,7 +15,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-          wine64 wine xvfb xauth fonts-dejavu-core dpkg-dev nsis zip unzip cmake ninja-build qt6-base-dev qt6-base-dev-tools)
+          wine64 wine xvfb xauth fonts-dejavu-core dpkg-dev nsis zip unzip acl cmake ninja-build qt6-base-dev qt6-base-dev-tools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

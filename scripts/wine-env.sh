@@ -21,3 +21,6 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   fi
   wineserver -w 2>/dev/null || true
 fi
+# As Windows has it for a user without administrator rights (for root, Wine
+# writes it all the same).
+if [ -f "$WINEPREFIX/drive_c/windows/win.ini" ]; then chmod a-w "$WINEPREFIX/drive_c/windows/win.ini"; fi

@@ -76,9 +76,7 @@ LogPlace ChooseWinLogPlace(const std::string& programFolder, const std::function
     std::string folder = Native(programFolder);
     if (!folder.empty() && folder.back() != '\\') folder += '\\';
     facts.besideProgram = folder + "Dervix.txt";
-    std::string local = Native(win::Environment("LOCALAPPDATA"));
-    if (local.empty()) local = Native(win::Environment("USERPROFILE")) + "\\AppData\\Local";
-    facts.userFolder = local + "\\Dervix";
+    facts.userFolder = win::UserFolder("LOCALAPPDATA", "AppData\\Local") + "\\Dervix";
     return ChooseLogPlace(facts, canAppend);
 }
 
