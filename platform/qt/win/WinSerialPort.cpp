@@ -2,12 +2,10 @@
 
 #include "platform/win/WinApi.h"
 
-#include <QString>
 #include <QWinEventNotifier>
-#include <iterator>
 #include <string_view>
 
-#include "platform/qt/QtText.h"
+#include "platform/win/WinText.h"
 
 namespace dervix {
 
@@ -24,23 +22,13 @@ constexpr int kWriteFailed = WinSerialPort::kErrorBase + 4;
 constexpr int kDeviceFailed = WinSerialPort::kErrorBase + 6;
 constexpr int kSettingRefused = WinSerialPort::kErrorBase + 7;
 
-// A read returns this long after the last byte of a burst: a reply comes
-// whole rather than byte by byte, and late by no more than this.
+// A read returns this long after the last byte of a burst: the bytes of one
+// burst come in one notification, late by no more than this. A reply may
+// still come in pieces (a USB adapter passes its bytes on every 16 ms or
+// so); the receive path puts them together.
 constexpr DWORD kGapMs = 5;
 
-// The system's own words for an error, as the operator's message shows them:
-// in the logic's single-byte text, so a French system's accents show as such.
-std::string SystemText(DWORD code) {
-    wchar_t text[512] = {};
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                   static_cast<DWORD>(std::size(text)), nullptr);
-    QString words = QString::fromWCharArray(text, static_cast<qsizetype>(n)).trimmed();
-    if (words.endsWith(QLatin1Char('.'))) words.chop(1);
-    if (words.isEmpty()) words = QStringLiteral("Windows error %1").arg(code);
-    return FromQ(words);
-}
-
-SerialError SystemError(int number, DWORD code) { return {number, SystemText(code)}; }
+SerialError SystemError(int number, DWORD code) { return {number, win::ErrorText(code)}; }
 
 // The ways drivers say that the device itself has gone (a USB adapter pulled
 // out, the far end of a virtual port hung up); anything else, a read cut
@@ -70,7 +58,7 @@ constexpr int kFailuresInARow = 16;
 // last form (COM10 and above have no other).
 std::wstring FileName(const std::string& devicePath) {
     if (devicePath.empty()) return {};
-    const std::wstring name = QString::fromStdString(devicePath).toStdWString();
+    const std::wstring name = win::Widen(devicePath);
     return name.rfind(L"\\\\.\\", 0) == 0 ? name : L"\\\\.\\" + name;
 }
 
