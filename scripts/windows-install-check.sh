@@ -9,10 +9,13 @@
 # values in HKCU\Software\Dervix and the [Dervix] section of WIN.INI as they
 # were. No WINEPATH leads to the SDK: the programs find only the DLLs and
 # plugins that were installed.
-#   scripts/windows-install-check.sh SETUP_EXE ZIP PREFIX_FOLDER
+#   scripts/windows-install-check.sh SETUP_EXE ZIP FOLDER
+# The prefix and the check's own files are made afresh inside FOLDER (made
+# when missing), and only they are removed: nothing else in FOLDER is
+# touched. A failed check leaves them there for a look.
 set -euo pipefail
 if [ $# -ne 3 ]; then
-  echo "usage: $0 SETUP_EXE ZIP PREFIX_FOLDER" >&2
+  echo "usage: $0 SETUP_EXE ZIP FOLDER" >&2
   exit 2
 fi
 # DDE and Qt's Windows platform need a display; a display of its own, so
@@ -23,13 +26,14 @@ fi
 started=$(date +%s%N)
 setup="$(realpath "$1")"
 zip="$(realpath "$2")"
-WINEPREFIX="$(realpath -m "$3")"
+mkdir -p "$3"
+WINEPREFIX="$(mktemp -d "$(realpath "$3")/prefix.XXXXXX")"
+work="$(mktemp -d "$(realpath "$3")/check.XXXXXX")"
 export WINEPREFIX WINEDEBUG=-all
 # No Mono or Gecko to fetch, and no menu entries for the Linux desktop.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset WINEPATH
 wine=/usr/lib/wine/wine64
-work="$WINEPREFIX.check"
 say() { printf 'windows install check: %s (%s s)\n' "$1" "$(elapsed)"; }
 elapsed() { local ms=$((($(date +%s%N) - started) / 1000000)); printf '%d.%d' $((ms / 1000)) $((ms % 1000 / 100)); }
 fail() { echo "windows install check FAILED: $*" >&2; exit 1; }
@@ -43,8 +47,6 @@ has_uninstall_key() { grep -qF '[Software\\Microsoft\\Windows\\CurrentVersion\\U
 mapping='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\IniFileMapping\win.ini'
 mapped() { "$wine" reg query "$mapping" /v Dervix "/reg:$1" 2>/dev/null | grep -qF 'USR:Software\Dervix'; }
 
-rm -rf "$WINEPREFIX" "$work"
-mkdir -p "$WINEPREFIX" "$work"
 "$wine" wineboot --init >/dev/null 2>&1 || fail "cannot make the Wine prefix $WINEPREFIX"
 ini="$WINEPREFIX/drive_c/windows/win.ini"
 printf '[Dervix]\r\nCommPort=2\r\nModuleID=1\r\nSettings=19200,N,8,1\r\nSplitcode=7\r\nRotations=1000\r\n' >>"$ini"

@@ -36,7 +36,7 @@ if [ "$tests" -eq 1 ]; then
   # has it on Windows; each in a Wine prefix of that user's own.
   # shellcheck source=scripts/wine-user.sh
   . scripts/wine-user.sh "$PWD" "$sdk"
-  wine_user_owns "$build/wine" "$build/wine-e2e" "$build/Testing"
+  wine_user_owns "$build/wine" "$build/wine-serial" "$build/wine-e2e" "$build/Testing"
   # The DDE library makes windows of its own even with Qt offscreen: Wine
   # needs a display for them.
   as_wine_user bash -c '. scripts/wine-env.sh "$1" "$2/wine" offscreen &&
