@@ -142,8 +142,17 @@ void MainWindow::buildControls() {
 }
 
 void MainWindow::layoutControls() {
-    for (const auto& [widget, design] : aboveGrid_)
-        widget->setGeometry(Place(design.x(), design.y(), design.width(), design.height()));
+    // The row above the grid keeps the design's places, but a caption that
+    // needs more room in the desktop's font (a wide one: Wine's, say) gets
+    // it, and what follows it moves right: a caption is never cut.
+    int nextLeft = 0;
+    for (const auto& [widget, design] : aboveGrid_) {
+        QRect placed = Place(design.x(), design.y(), design.width(), design.height());
+        if (qobject_cast<QLabel*>(widget)) placed.setWidth(std::max(placed.width(), widget->sizeHint().width()));
+        placed.moveLeft(std::max(placed.left(), nextLeft));
+        widget->setGeometry(placed);
+        nextLeft = placed.left() + placed.width() + Place(0, 0, 105, 0).width();
+    }
     grid_->move(Place(240, 480, 0, 0).topLeft());
     layoutBelowGrid();
 }
@@ -172,7 +181,8 @@ QSize MainWindow::startupSize(int heightTwips) {
     layoutBelowGrid();
     const QRect start = cmdStart_->geometry();
     const int width = std::max({Place(0, 0, FrmDervix::kDesignWidth - 120, 0).width(), start.right() + 12,
-                                grid_->x() + grid_->sizeHint().width() + 12});
+                                grid_->x() + grid_->sizeHint().width() + 12,
+                                aboveGrid_.back().first->geometry().right() + 12});
     // A little below the Start button, as the logic's height asks.
     const int below = Place(0, 0, 0, heightTwips - 2040 - 315 - 390).height();
     return {width, menuBar()->sizeHint().height() + start.bottom() + std::max(below, 8)};
@@ -219,7 +229,7 @@ void MainWindow::moveEvent(QMoveEvent* event) {
     keepFramedOnScreen();
 }
 
-void MainWindow::closeEvent(QCloseEvent* event) {
+void MainWindow::recordPlace() {
     // A native Wayland window is never told where it is: Qt 6.8 reports its
     // frame margins as a position (-3, -30), which must not replace the
     // operator's stored one.
@@ -227,6 +237,15 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     const double tpp = TwipsPerPixel(this);
     w_.form.left = static_cast<int>(std::lround(pos().x() * tpp));
     w_.form.top = static_cast<int>(std::lround(pos().y() * tpp));
+}
+
+void MainWindow::savePlace() {
+    recordPlace();
+    w_.SavePosition();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    recordPlace();
     w_.Form_Unload();
     event->accept();
     w_.endProgram();

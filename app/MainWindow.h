@@ -29,6 +29,8 @@ public:
     void applyStartupGeometry();
     // The fourth top-level menu item, which carries the maintenance badge.
     QAction* badgeItem() const { return mnuKelm_; }
+    // Stores where the window is, as closing it would, and nothing else.
+    void savePlace();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -47,6 +49,8 @@ private:
     QSize startupSize(int heightTwips);
     // Pulls the window back again once its frame is known and counted.
     void keepFramedOnScreen();
+    // The window's place into w.form, where the desktop tells it.
+    void recordPlace();
 
     FrmDervix& w_;
     WidgetBinding bind_;

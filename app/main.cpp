@@ -19,7 +19,6 @@
 #include "platform/qt/QtTimer.h"
 #ifdef _WIN32
 #include <QSessionManager>
-#include <QStandardPaths>
 
 #include "platform/qt/win/DdeServer.h"
 #include "platform/qt/win/WinSerialDevices.h"
@@ -28,6 +27,8 @@
 #include "platform/win/WinIniProfileStore.h"
 #include "platform/win/WinLineFile.h"
 #include "platform/win/WinLogPlace.h"
+#include "platform/win/WinProfilePlace.h"
+#include "platform/win/WinText.h"
 #include "simulator/qt/SimulatedLine.h"
 #else
 #include "platform/posix/FileProfileStore.h"
@@ -62,14 +63,12 @@ using SerialLine = dervix::WinSerialPort;
 using SerialDeviceList = dervix::WinSerialDevices;
 using Link = dervix::DdeServer;
 
-// The real profile is the user's WIN.INI; the demonstration has a file of
-// its own in the user's application data.
+// The real profile is the user's WIN.INI, or where WinProfilePlace.h says;
+// the demonstration has a file of its own in the user's application data.
 std::string DemoProfilePath() {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(folder);
-    return QDir::toNativeSeparators(QDir(folder).filePath(QStringLiteral("demo-profile.ini"))).toStdString();
+    return dervix::WinOwnProfileFolder(dervix::win::UserFolder("APPDATA", "AppData\\Roaming")) +
+           "\\demo-profile.ini";
 }
-std::string RealProfilePath() { return dervix::WinProfilePath(); }
 dervix::LogPlace ChooseLogPlace(const std::string& programFolder) { return dervix::ChooseWinLogPlace(programFolder); }
 #else
 using ProfileFile = dervix::FileProfileStore;
@@ -139,13 +138,18 @@ int main(int argc, char** argv) {
     app.setApplicationName(QStringLiteral("dervix"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("dervix")));
 
-    ProfileFile profile(simulate ? DemoProfilePath() : RealProfilePath());
 #ifdef _WIN32
+    const dervix::WinProfilePlace profilePlace =
+        simulate ? dervix::WinProfilePlace{DemoProfilePath(), {}, false}
+                 : dervix::ChooseWinProfilePlace(dervix::ThisUsersProfileFacts());
+    ProfileFile profile(profilePlace.file);
+    const std::string takenOver = dervix::TakeOverProfile(profile, profilePlace.earlier);
     // No pseudo-terminal here: the simulated module is at the end of an
     // in-memory line that stands in for the serial port.
     std::unique_ptr<dervix::sim::SimulatedLine> simulatedLine;
     if (simulate) simulatedLine = std::make_unique<dervix::sim::SimulatedLine>(PrepareDemoProfile(profile));
 #else
+    ProfileFile profile(simulate ? DemoProfilePath() : RealProfilePath());
     std::unique_ptr<dervix::sim::InProcessSimulator> simulator;
     if (simulate) {
         const int address = PrepareDemoProfile(profile);
@@ -204,7 +208,24 @@ int main(int argc, char** argv) {
         else frm.endProgram();
     };
 #ifdef _WIN32
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, [&](QSessionManager&) { endBySession(); });
+    // Windows first asks whether the session may end, and another program may
+    // still refuse: Dervix must then be running yet, a valve run and all. The
+    // question only saves what would otherwise be lost, and says nothing, as
+    // nobody may answer a box now; the program ends when the session does
+    // (Qt's aboutToQuit on WM_ENDSESSION, just before Windows ends the
+    // process).
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, [&window](QSessionManager&) { window.savePlace(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, endBySession);
+
+    // Where the settings came from and where they live, once the window is
+    // up, like every later notice.
+    if (!takenOver.empty() || profilePlace.tell) {
+        pump.post([&frm, takenOver, file = profilePlace.tell ? profilePlace.file : std::string()] {
+            if (!takenOver.empty()) frm.log.WriteLog(takenOver);
+            if (!file.empty())
+                frm.log.LoggedMsgBox(dervix::OwnProfileNotice(file), dervix::MsgBox::Information, "Dervix");
+        });
+    }
 #else
     dervix::EndSignals endSignals(endBySession);
 #endif

@@ -1,9 +1,10 @@
 #pragma once
 // A text file that lines are appended to, as the event log needs it on every
 // system: opened, written whole and closed again for each line, so each line
-// is on disk once append() returns and nothing is lost when the program ends
-// abruptly. What is the same everywhere is here; the system's own calls are
-// its adapter's.
+// is in the file (in the system's hands, which write it to the disk) once
+// append() returns, and nothing is lost when the program ends abruptly.
+// What is the same everywhere is here; the system's own calls are its
+// adapter's.
 #include <cstddef>
 #include <string>
 #include <utility>

@@ -39,15 +39,22 @@ if ! command -v debootstrap >/dev/null; then
     debootstrap debian-archive-keyring >/dev/null ||
     fail "cannot install debootstrap from this machine's package sources"
 fi
+# A root this run makes is this run's to remove (unless kept); one that was
+# there before, given with --root, is the caller's and stays.
+made=0
 if [ -z "$root" ]; then
   root="$(mktemp -d /var/tmp/dervix-debian13.XXXXXX)"
-  # It becomes "/": mktemp's 0700 would shut every other user out of it.
-  chmod 755 "$root"
+  made=1
+elif [ ! -e "$root" ]; then
+  mkdir -p "$root"
+  made=1
 fi
+# It becomes "/": mktemp's 0700 would shut every other user out of it.
+[ "$made" -eq 0 ] || chmod 755 "$root"
 cleanup() {
-  # Only a root of ours, and only once no process of the stage is left: the
-  # mounts died with the namespace, so rm never meets /dev or /proc.
-  if [ "$keep" -eq 0 ] && [ -d "$root" ]; then rm -rf --one-file-system "$root"; fi
+  # Only once no process of the stage is left: the mounts died with the
+  # namespace, so rm never meets /dev or /proc.
+  if [ "$made" -eq 1 ] && [ "$keep" -eq 0 ] && [ -d "$root" ]; then rm -rf --one-file-system "$root"; fi
 }
 trap cleanup EXIT
 
@@ -98,7 +105,14 @@ if [ -n "$DERVIX_DEB" ]; then
     sleep 0.1
   done
   echo "the installed dervix checked the module and sent it the split code [$sent]"
-  dervix-link set txtDVXScmd KILL >/dev/null 2>&1 || true
+  # Every wait is bounded: a program that does not answer KILL (a box open
+  # on the offscreen platform) is killed, never waited for.
+  timeout 10 dervix-link set txtDVXScmd KILL >/dev/null 2>&1 || true
+  for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -9 "$pid"
+    echo "the installed program did not end on KILL"; cat "$run/Dervix.txt"; exit 1
+  fi
   wait "$pid" || true
   [ -n "$sent" ] || { echo "the installed program did not get past the check"; cat "$run/Dervix.txt"; exit 1; }
 fi

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Windows release under Wine and removes it again, as an
 # operator would, in a fresh prefix: the silent installer; the release's
-# files in Program Files\Dervix, the Start-menu entry and the entry in
-# Add/Remove Programs; the installed program started with its simulated
-# module and reached over DDE by the installed dervix-link; the silent
-# uninstaller; then nothing of the installation left, and the operator's
-# [Dervix] section of WIN.INI as it was. No WINEPATH leads to the SDK: the
-# programs find only the DLLs and plugins that were installed.
-#   scripts/windows-install-check.sh SETUP_EXE ZIP PREFIX_FOLDER
+# files in Program Files\Dervix, the Start-menu entry, the entry in
+# Add/Remove Programs and the mapping of WIN.INI's [Dervix] to the user's
+# registry in both registry views; the installed program started with its
+# simulated module and reached over DDE by the installed dervix-link; the
+# silent uninstaller; then nothing of the installation left, the user's
+# values in HKCU\Software\Dervix and the [Dervix] section of WIN.INI as they
+# were. No WINEPATH leads to the SDK: the programs find only the DLLs and
+# plugins that were installed.
+#   scripts/windows-install-check.sh SETUP_EXE ZIP FOLDER
+# The prefix and the check's own files are made afresh inside FOLDER (made
+# when missing), and only they are removed: nothing else in FOLDER is
+# touched. A failed check leaves them there for a look.
 set -euo pipefail
 if [ $# -ne 3 ]; then
-  echo "usage: $0 SETUP_EXE ZIP PREFIX_FOLDER" >&2
+  echo "usage: $0 SETUP_EXE ZIP FOLDER" >&2
   exit 2
 fi
 # DDE and Qt's Windows platform need a display; a display of its own, so
@@ -21,13 +26,14 @@ fi
 started=$(date +%s%N)
 setup="$(realpath "$1")"
 zip="$(realpath "$2")"
-WINEPREFIX="$(realpath -m "$3")"
+mkdir -p "$3"
+WINEPREFIX="$(mktemp -d "$(realpath "$3")/prefix.XXXXXX")"
+work="$(mktemp -d "$(realpath "$3")/check.XXXXXX")"
 export WINEPREFIX WINEDEBUG=-all
 # No Mono or Gecko to fetch, and no menu entries for the Linux desktop.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset WINEPATH
 wine=/usr/lib/wine/wine64
-work="$WINEPREFIX.check"
 say() { printf 'windows install check: %s (%s s)\n' "$1" "$(elapsed)"; }
 elapsed() { local ms=$((($(date +%s%N) - started) / 1000000)); printf '%d.%d' $((ms / 1000)) $((ms % 1000 / 100)); }
 fail() { echo "windows install check FAILED: $*" >&2; exit 1; }
@@ -38,9 +44,9 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 settle() { timeout 60 wineserver -w || fail "$1"; }
 dervix_section() { awk 'tolower($0) ~ /^\[/ { inside = tolower($0) ~ /^\[dervix\]/ } inside' "$ini"; }
 has_uninstall_key() { grep -qF '[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Dervix]' "$WINEPREFIX/system.reg"; }
+mapping='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\IniFileMapping\win.ini'
+mapped() { "$wine" reg query "$mapping" /v Dervix "/reg:$1" 2>/dev/null | grep -qF 'USR:Software\Dervix'; }
 
-rm -rf "$WINEPREFIX" "$work"
-mkdir -p "$WINEPREFIX" "$work"
 "$wine" wineboot --init >/dev/null 2>&1 || fail "cannot make the Wine prefix $WINEPREFIX"
 ini="$WINEPREFIX/drive_c/windows/win.ini"
 printf '[Dervix]\r\nCommPort=2\r\nModuleID=1\r\nSettings=19200,N,8,1\r\nSplitcode=7\r\nRotations=1000\r\n' >>"$ini"
@@ -57,7 +63,8 @@ diff -r -x Uninstall.exe "$work/zip/"* "$dir" >"$work/diff" ||
   fail "C:\\Program Files\\Dervix does not hold the zip's files: $(cat "$work/diff")"
 [ -f "$shortcut" ] || fail "no Start-menu entry Dervix.lnk"
 grep -aqF 'Dervix\dervix.exe' "$shortcut" || fail "the Start-menu entry does not start dervix.exe"
-say "installed: $(find "$dir" -type f | wc -l) files, the Start-menu entry"
+mapped 64 && mapped 32 || fail "WIN.INI's [Dervix] is not mapped to HKCU\\Software\\Dervix in both registry views"
+say "installed: $(find "$dir" -type f | wc -l) files, the Start-menu entry, [Dervix] mapped in both views"
 
 # Started from the installed folder: every DLL it loads comes from there.
 exe='C:\Program Files\Dervix'
@@ -87,6 +94,8 @@ settle "a program still runs after dervix.exe ended"
 has_uninstall_key || fail "no entry in Add/Remove Programs"
 say "KILL ended it; the entry in Add/Remove Programs is there"
 
+# A user's values, which the uninstaller must leave.
+"$wine" reg add 'HKCU\Software\Dervix' /v Rotations /d 1234567 /f >/dev/null 2>&1 || fail "cannot write HKCU\\Software\\Dervix"
 # The uninstaller runs a copy of itself from the temp folder and returns at
 # once; the server's end is the copy's end.
 "$wine" "$exe\\Uninstall.exe" /S || fail "the uninstaller ended with status $?"
@@ -94,9 +103,12 @@ settle "the uninstaller did not end"
 [ ! -e "$dir" ] || fail "C:\\Program Files\\Dervix is still there: $(cd "$dir" && find . -mindepth 1)"
 [ ! -e "$shortcut" ] || fail "the Start-menu entry is still there"
 ! has_uninstall_key || fail "the entry in Add/Remove Programs is still there"
+! mapped 64 && ! mapped 32 || fail "the mapping of WIN.INI's [Dervix] is still there"
+"$wine" reg query 'HKCU\Software\Dervix' /v Rotations 2>/dev/null | grep -qF 1234567 ||
+  fail "the uninstall removed the user's values in HKCU\\Software\\Dervix"
 dervix_section | cmp -s - "$work/section.before" ||
   fail "the uninstall changed WIN.INI's [Dervix] section: $(dervix_section | diff "$work/section.before" -)"
-say "uninstalled: folder, Start-menu entry and Add/Remove Programs entry gone, WIN.INI's [Dervix] kept"
+say "uninstalled: folder, Start-menu entry, Add/Remove Programs entry and mapping gone; the user's values and WIN.INI's [Dervix] kept"
 # Some 700 MB, made afresh each time.
 rm -rf "$work" "$WINEPREFIX"
 printf 'windows install check: passed in %s s; zip %s bytes, installer %s bytes\n' \

@@ -15,7 +15,7 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-          wine64 wine xvfb xauth fonts-dejavu-core dpkg-dev nsis zip unzip cmake ninja-build qt6-base-dev qt6-base-dev-tools)
+          wine64 wine xvfb xauth fonts-dejavu-core dpkg-dev nsis zip unzip acl cmake ninja-build qt6-base-dev qt6-base-dev-tools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -32,11 +32,20 @@ upstream="${version#*:}"; upstream="${upstream%%+*}"; upstream="${upstream%%-*}"
 sdk="$cache/qt-$upstream-mingw-w64"
 if [ -f "$sdk/.complete" ]; then echo "$sdk"; exit 0; fi
 
+# One build at a time: a second run waits for the first and then finds its
+# SDK. Each builds in a folder of its own and moves the SDK into place only
+# once it is complete, so an SDK folder is never half made.
+mkdir -p "$cache"
+exec 9>"$cache/.qt-$upstream.lock"
+flock 9
+if [ -f "$sdk/.complete" ]; then echo "$sdk"; exit 0; fi
+
 # Debian's source packages from the same archive and suite as the machine's
 # own Debian entry, read from its apt sources now: in a private apt state,
 # so the machine's package configuration is left as it is.
-work="$cache/work-$upstream"
-rm -rf "$work"; mkdir -p "$work/lists/partial" "$work/src"
+work="$(mktemp -d "$cache/work-$upstream.XXXXXX")"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/lists/partial" "$work/src"
 codename="$(. /etc/os-release; echo "${VERSION_CODENAME:-}")"
 entry="$(apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Identifier: Packages' |
          awk -v suite="$codename" '$2 == suite && $3 == "main" {print $1, $2; exit}')"
@@ -69,11 +78,17 @@ cmake -S "$qtsrc" -B "$work/build" -G Ninja \
   -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF -DFEATURE_system_harfbuzz=OFF \
   -DFEATURE_system_freetype=OFF -DFEATURE_system_jpeg=OFF -DFEATURE_system_doubleconversion=OFF \
   -DFEATURE_zstd=OFF -DFEATURE_icu=OFF -DFEATURE_tabletevent=OFF -DQT_FEATURE_sql=OFF \
-  >"$work/configure.log" 2>&1 || { tail -30 "$work/configure.log" >&2; fail "Qt's configure failed: $work/configure.log"; }
+  >"$work/configure.log" 2>&1 ||
+  { tail -30 "$work/configure.log" >&2; kept="$cache/qt-$upstream-configure.log"; cp "$work/configure.log" "$kept"
+    fail "Qt's configure failed: $kept"; }
 cmake --build "$work/build" -j "$(nproc)" >"$work/build.log" 2>&1 ||
-  { grep -m5 -B2 -A5 'error' "$work/build.log" >&2; fail "Qt's build failed: $work/build.log"; }
-cmake --install "$work/build" >/dev/null
-touch "$sdk/.complete"
+  { grep -m5 -B2 -A5 'error' "$work/build.log" >&2; kept="$cache/qt-$upstream-build.log"; cp "$work/build.log" "$kept"
+    fail "Qt's build failed: $kept"; }
+# Installed for its place but staged in the work folder, then moved there.
+DESTDIR="$work/stage" cmake --install "$work/build" >/dev/null
+touch "$work/stage$sdk/.complete"
+# A folder left by a run that was stopped half way is no SDK.
+rm -rf "$sdk"
+mv "$work/stage$sdk" "$sdk"
 echo "windows-sdk: Qt $upstream for Windows built in $((SECONDS - start)) s, $(du -sh "$sdk" | cut -f1) in $sdk" >&2
-rm -rf "$work"
 echo "$sdk"

@@ -1,10 +1,23 @@
 #!/usr/bin/env python3
-"""One end-to-end run of the Windows program under Wine, against the Linux
-module simulator: COM1 is mapped to the simulator's pseudo-terminal, the
-settings are in the [Dervix] section of the Wine prefix's WIN.INI, and
-dervix-link.exe talks to dervix.exe over DDE. Checks the start-up CHECK and
-split code, a START and a STOP, the rotation count written to WIN.INI, and
-that KILL ends the program.
+"""The end-to-end run of the Windows program under Wine, against the Linux
+module simulator behind COM1, as a lab PC has it: run by a user who is not
+root, with the prefix's WIN.INI read-only (a user without administrator
+rights may not write it on Windows). Two starts:
+
+1. The zip on such a PC: no mapping of [Dervix], an earlier program's
+   section in WIN.INI. The settings are taken over into the user's own
+   file, %APPDATA%\\Dervix\\profile.ini, the operator is told once where
+   they live, and WIN.INI stays as it was.
+2. Installed: the installer's mapping of WIN.INI's [Dervix] to
+   HKCU\\Software\\Dervix, and a VirtualStore copy of WIN.INI where Windows
+   put the earlier 32-bit program's latest writes. The section is taken over
+   from that copy; every write lands in the registry, where another program
+   reads it through GetProfileStringA while Dervix runs; the session's end
+   closes Dervix. WIN.INI and the copy stay as they were.
+
+Each start must be exactly CHECK, its reply and the split code on the line;
+then a flow rate poked and START and STOP through dervix-link.exe over DDE,
+with the flow rate and the rotation count stored.
 
 A failure shows what the program, its log and the simulator said. Pass or
 fail, nothing of the run is left behind: no program, no Wine server of the
@@ -14,7 +27,9 @@ Run by scripts/windows.sh, with the environment of scripts/wine-env.sh.
   windows_e2e.py WINDOWS_BUILD_DIR LINUX_BIN_DIR
 """
 
+import getpass
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -28,6 +43,9 @@ from dervix_testkit import Failure, Simulator, wait_until
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 PORTS = r"HKLM\Software\Wine\Ports"
+MAPPING = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\IniFileMapping\win.ini"
+USER_KEY = r"HKCU\Software\Dervix"
+EARLIER = ["CommPort=1", "ModuleID=1", "Settings=19200,N,8,1", "SplitMult=83.333", "Logging=1"]
 
 
 def wine(args, timeout=60):
@@ -42,50 +60,92 @@ def wineserver(option):
         print("windows e2e: wineserver %s did not end within 30 s" % option)
 
 
-def profile_section(text):
-    """The [Dervix] keys of a WIN.INI text, names in lower case."""
+def section(text, name="dervix"):
+    """The keys of a section of an INI text, names in lower case."""
     keys, inside = {}, False
     for line in text.splitlines():
         line = line.strip()
         if line.startswith("["):
-            inside = line.lower() == "[dervix]"
+            inside = line.lower() == "[%s]" % name
         elif inside and "=" in line:
             key, _, value = line.partition("=")
             keys[key.strip().lower()] = value.strip()
     return keys
 
 
-def tail(path, count=40):
+def read(path):
     try:
         with open(path, "rb") as f:
-            lines = f.read().decode("latin-1").splitlines()
+            return f.read().decode("latin-1")
     except FileNotFoundError:
-        return "(no such file)"
-    return "\n".join(lines[-count:]) if lines else "(empty)"
+        return ""
+
+
+def write(path, text):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    if os.path.exists(path):
+        os.chmod(path, 0o644)
+    with open(path, "w", encoding="latin-1", newline="\r\n") as f:
+        f.write(text)
+
+
+def with_section(text, lines):
+    """text with its [Dervix] section replaced by lines."""
+    kept, skipping = [], False
+    for line in text.splitlines():
+        if line.strip().startswith("["):
+            skipping = line.strip().lower() == "[dervix]"
+        if not skipping:
+            kept.append(line)
+    return "\n".join(kept + ["[Dervix]"] + lines) + "\n"
+
+
+def number(value):
+    try:
+        return float(value)
+    except (TypeError, ValueError):
+        return 0.0
 
 
 class Run:
     def __init__(self, build, linux_bin):
         self.build, self.linux_bin = build, linux_bin
-        self.win_ini = os.path.join(os.environ["WINEPREFIX"], "drive_c", "windows", "win.ini")
+        prefix = os.environ["WINEPREFIX"]
+        self.win_ini = os.path.join(prefix, "drive_c", "windows", "win.ini")
+        home = os.path.join(prefix, "drive_c", "users", getpass.getuser(), "AppData")
+        self.own_file = os.path.join(home, "Roaming", "Dervix", "profile.ini")
+        self.virtual_store = os.path.join(home, "Local", "VirtualStore", "windows", "win.ini")
         self.scratch = tempfile.mkdtemp(prefix="dervix-win-e2e-")
         self.output = os.path.join(self.scratch, "dervix.out")
         self.log = os.path.join(self.scratch, "Dervix.txt")
         self.sim = None
         self.program = None
-        self.mapped = False
+        self.mapped_port = False
         self.began = time.time()
+        self.what = ""
+        self.log_from = 0
 
-    def keys(self):
-        with open(self.win_ini, encoding="latin-1") as f:
-            return profile_section(f.read())
+    # -- what the program stored, and where
+    def own(self):
+        return section(read(self.own_file))
 
-    def rotations(self):
-        try:
-            return float(self.keys().get("rotations", ""))
-        except ValueError:
-            return 0.0
+    def registry(self, *keys):
+        """The values another program of the lab's reads through GetProfileStringA."""
+        done = wine([os.path.join(self.build, "tests", "profile-get.exe"), *keys])
+        if done.returncode != 0:
+            raise Failure("profile-get.exe failed: %s" % done.stderr)
+        found = {}
+        for line in done.stdout.splitlines():
+            key, equals, value = line.partition("=")
+            if equals:
+                found[key.strip().lower()] = value.strip()
+        return found
 
+    def log_text(self):
+        """What the log says since this start."""
+        return read(self.log)[self.log_from:]
+
+    # -- the program and its link
     def link(self, *args):
         try:
             done = wine([os.path.join(self.build, "dervix-link.exe"), *args], timeout=30)
@@ -93,111 +153,190 @@ class Run:
             raise Failure("dervix-link.exe %s did not end within 30 s" % " ".join(args))
         return done.returncode, (done.stdout + done.stderr).strip()
 
-    def command(self, text):
-        code, said = self.link("set", "txtDVXScmd", text)
+    def poke(self, item, text):
+        code, said = self.link("set", item, text)
         if code != 0:
-            raise Failure("%s not accepted over DDE (status %d): %s" % (text, code, said))
+            raise Failure("%s %s not accepted over DDE (status %d): %s" % (item, text, code, said))
 
-    def seed_profile(self):
-        # A configured module on COM1, a run's count behind it, in the
-        # operator's own WIN.INI; other sections stay as they are. Logging
-        # on, so that a failure can show what the program did.
-        text = ""
-        if os.path.exists(self.win_ini):
-            with open(self.win_ini, encoding="latin-1") as f:
-                text = f.read()
-        kept, skipping = [], False
-        for line in text.splitlines():
-            if line.strip().startswith("["):
-                skipping = line.strip().lower() == "[dervix]"
-            if not skipping:
-                kept.append(line)
-        kept += ["[Dervix]", "CommPort=1", "ModuleID=1", "Settings=19200,N,8,1", "Splitcode=7",
-                 "SplitMult=83.333", "Rotations=1000", "Logging=1"]
-        with open(self.win_ini, "w", encoding="latin-1", newline="\r\n") as f:
-            f.write("\n".join(kept) + "\n")
-
-    def start(self):
+    def start(self, what):
         self.sim = Simulator(self.linux_bin)
         # The port mapping is read when Wine starts: the prefix's server
-        # (and anything an earlier run left in it) ends first.
-        self.mapped = True
+        # (and anything an earlier start left in it) ends first.
+        self.mapped_port = True
         done = wine(["reg", "add", PORTS, "/v", "COM1", "/d", self.sim.pty, "/f"])
         if done.returncode != 0:
             raise Failure("cannot map COM1: %s" % done.stderr)
         wineserver("-k")
         wineserver("-w")
-        self.seed_profile()
         env = dict(os.environ)
+        env.pop("DERVIX_PROFILE", None)
         # Qt sends its messages to the debugger on Windows; this channel
         # puts them in the program's output.
         env["WINEDEBUG"] = "-all,warn+debugstr"
         env["DERVIX_LOG"] = "Z:" + self.log.replace("/", "\\")
         self.began = time.time()
-        with open(self.output, "wb") as out:
+        self.what = what
+        self.log_from = len(read(self.log))
+        with open(self.output, "ab") as out:
+            out.write(("\n--- %s\n" % what).encode())
+            out.flush()
             self.program = subprocess.Popen([WINE, os.path.join(self.build, "dervix.exe")], env=env,
                                             stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
 
-    def check(self):
-        self.start()
-        started = time.monotonic()
-        # CHECK answered, then the saved split code sent: the module has it.
-        wait_until(lambda: self.sim.status()["split-code"] == "7", 30, 0.2, "the module to take split code 7")
-        bodies = [frame for _, frame in self.sim.frames]
-        if b"G1%" not in bodies:
-            raise Failure("no CHECK frame reached the module: %r" % bodies)
-        split = next(i for i, frame in enumerate(bodies) if frame.startswith(b"G1F"))
-        if split < bodies.index(b"G1%"):
-            raise Failure("the split code went out before the CHECK: %r" % bodies)
-        print("windows e2e: started, checked and split code sent in %.1f s" % (time.monotonic() - started))
+    def frames(self):
+        return [frame for _, frame in self.sim.frames]
 
-        self.command("START")
+    def startup_exchange(self, code):
+        started = time.monotonic()
+        wait_until(lambda: self.sim.status()["split-code"] == code, 30, 0.2,
+                   "the module to take split code %s" % code)
+        # A lost reply shows as a second CHECK, or a second split code a
+        # time-out later.
+        time.sleep(1.0)
+        expected = [b"G1%", b"G1F" + code.encode()]
+        if self.frames() != expected:
+            raise Failure("the start-up exchange was %r, not exactly %r" % (self.frames(), expected))
+        print("windows e2e: %s: CHECK, reply, split code %s in %.1f s" % (self.what, code, time.monotonic() - started))
+
+    def run_valve(self, stored):
+        """The flow rate poked, a run of about 2.5 s; stored() gives the keys."""
+        before = number(stored().get("rotations"))
+        self.poke("txtFlowRate", "12")
+        wait_until(lambda: stored().get("flowrate") == "12", 10, 0.2, "FlowRate=12 to be stored")
+        count = len(self.frames())
+        self.poke("txtDVXScmd", "START")
         wait_until(lambda: self.sim.status()["valve"] == "running", 10, 0.1, "the valve to run")
-        wait_until(lambda: self.keys().get("running"), 10, 0.1, "Running in WIN.INI")
+        wait_until(lambda: stored().get("running"), 10, 0.2, "Running to be stored")
         time.sleep(2.5)
-        self.command("STOP")
+        self.poke("txtDVXScmd", "STOP")
         wait_until(lambda: self.sim.status()["valve"] == "stopped", 10, 0.1, "the valve to stop")
         # The count is written when the STOP reply has been handled.
-        wait_until(lambda: self.rotations() > 1000, 10, 0.1, "a rotation count above 1000 in WIN.INI")
-        keys = self.keys()
-        print("windows e2e: after a run of about 2.5 s, WIN.INI has Rotations=%s Running=%r"
-              % (keys["rotations"], keys.get("running", "")))
+        wait_until(lambda: number(stored().get("rotations")) > before, 10, 0.2,
+                   "a rotation count above %g to be stored" % before)
+        keys = stored()
         if keys.get("running"):
             raise Failure("Running not emptied after STOP")
+        if len(self.frames()) != count + 2:
+            raise Failure("START and STOP took %r" % self.frames()[count:])
+        print("windows e2e: %s: FlowRate=%s, Rotations from %g to %s" % (self.what, keys["flowrate"], before,
+                                                                          keys["rotations"]))
 
-        self.command("KILL")
+    def ended(self, how, timeout=20):
         try:
-            status = self.program.wait(timeout=20)
+            status = self.program.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
-            raise Failure("dervix.exe still runs 20 s after KILL")
+            raise Failure("dervix.exe still runs %d s after %s" % (timeout, how))
         if status != 0:
-            raise Failure("KILL ended dervix.exe with status %d" % status)
+            raise Failure("%s ended dervix.exe with status %d" % (how, status))
+        self.program = None
+
+    # -- the two starts
+    def zip_on_a_locked_pc(self):
+        for view in ("/reg:64", "/reg:32"):
+            wine(["reg", "delete", MAPPING, "/v", "Dervix", "/f", view])
+        wine(["reg", "delete", USER_KEY, "/f"])
+        shutil.rmtree(os.path.dirname(self.own_file), ignore_errors=True)
+        if os.path.exists(self.virtual_store):
+            os.remove(self.virtual_store)
+        write(self.win_ini, with_section(read(self.win_ini), EARLIER + ["Splitcode=7", "Rotations=1000"]))
+        os.chmod(self.win_ini, 0o444)
+        win_ini = read(self.win_ini)
+
+        self.start("the zip")
+        self.startup_exchange("7")
+        own_path = "C:\\users\\%s\\AppData\\Roaming\\Dervix\\profile.ini" % getpass.getuser()
+        for said in ("%d settings taken over from C:\\windows\\win.ini" % (len(EARLIER) + 2),
+                     "MSGBOX Dervix keeps your settings in %s" % own_path):
+            if said.lower() not in self.log_text().lower():
+                raise Failure("the log does not say %r" % said)
+        if self.own().get("splitcode") != "7" or self.own().get("rotations") != "1000":
+            raise Failure("the earlier settings are not in %s: %r" % (own_path, self.own()))
+        print("windows e2e: the zip: WIN.INI's [Dervix] taken over into %s, the operator told" % own_path)
+        self.run_valve(self.own)
+        self.poke("txtDVXScmd", "KILL")
+        self.ended("KILL")
+        if read(self.win_ini) != win_ini:
+            raise Failure("WIN.INI changed")
+
+    def installed(self):
+        # As the installer has it, in both registry views.
+        for view in ("/reg:64", "/reg:32"):
+            done = wine(["reg", "add", MAPPING, "/v", "Dervix", "/d", r"USR:Software\Dervix", "/f", view])
+            if done.returncode != 0:
+                raise Failure("cannot map [Dervix]: %s" % done.stderr)
+        wine(["reg", "delete", USER_KEY, "/f"])
+        # A PC where the zip never ran: the earlier program's copy is all there is.
+        shutil.rmtree(os.path.dirname(self.own_file), ignore_errors=True)
+        write(self.virtual_store, with_section("[windows]\n", EARLIER + ["Splitcode=9", "Rotations=2000"]))
+        win_ini, copy = read(self.win_ini), read(self.virtual_store)
+
+        self.start("installed")
+        self.startup_exchange("9")
+        if "settings taken over from C:\\users\\%s\\AppData\\Local\\VirtualStore" % getpass.getuser() not in \
+                self.log_text():
+            raise Failure("the log does not say the settings were taken over from the VirtualStore copy")
+        if "MSGBOX" in self.log_text():
+            raise Failure("a box was shown: %s" % self.log_text())
+        keys = self.registry("Splitcode", "Rotations", "CommPort")
+        if number(keys.get("rotations")) != 2000 or keys.get("splitcode") != "9":
+            raise Failure("another program reads %r, not the VirtualStore copy's values" % keys)
+        print("windows e2e: installed: the VirtualStore copy's [Dervix] taken over; another program reads %r" % keys)
+        self.run_valve(lambda: self.registry("FlowRate", "Running", "Rotations"))
+        count = len(self.frames())
+        for _ in range(3):
+            self.poke("txtDVXScmd", "STATUS")
+        self.sim.wait_frames(count + 3, 10)
+        time.sleep(0.5)
+        if len(self.frames()) != count + 3:
+            raise Failure("3 STATUS requests took %r" % self.frames()[count:])
+
+        # The session ends: Dervix closes as its window would.
+        done = wine(["wineboot", "--end-session"], timeout=60)
+        self.ended("the end of the session (wineboot --end-session: %s)" % done.returncode)
+        keys = self.registry("FormTop", "FormLeft")
+        if "formtop" not in keys or "formleft" not in keys:
+            raise Failure("the session's end did not store the window's place: %r" % keys)
+        if read(self.win_ini) != win_ini or read(self.virtual_store) != copy:
+            raise Failure("WIN.INI or its VirtualStore copy changed")
+        print("windows e2e: installed: the session's end closed Dervix, its place stored; WIN.INI untouched")
+
+    def check(self):
+        if os.geteuid() == 0:
+            raise Failure("runs as root, for whom Wine lets every file be written: run it as another user "
+                          "(scripts/windows.sh does)")
+        for run in (self.zip_on_a_locked_pc, self.installed):
+            try:
+                run()
+            finally:
+                self.stop_program()
+
+    def stop_program(self):
+        if self.program is not None and self.program.poll() is None:
+            self.program.kill()
+            self.program.wait()
+        self.program = None
+        if self.sim is not None:
+            self.sim.stop()
 
     def report(self):
-        if self.program is None:
-            print("--- dervix.exe was not started")
-        else:
-            print("--- dervix.exe's output (Wine, Qt's messages):\n%s" % tail(self.output))
-            print("--- its log:\n%s" % tail(self.log))
-            try:
-                print("--- WIN.INI [Dervix]: %s" % self.keys())
-            except OSError as e:
-                print("--- WIN.INI: %s" % e)
-        if self.sim is None:
+        # Without the dump of Wine's server that its end may leave there.
+        said = [line for line in read(self.output).splitlines() if not re.match(r"0x[0-9a-f]+:", line)]
+        print("--- dervix.exe's output (Wine, Qt's messages):\n%s" % "\n".join(said[-40:]))
+        print("--- its log:\n%s" % "\n".join(self.log_text().splitlines()[-40:]))
+        print("--- WIN.INI [Dervix]: %s" % section(read(self.win_ini)))
+        print("--- %s: %s" % (self.own_file, self.own()))
+        print("--- %s" % wine(["reg", "query", USER_KEY]).stdout.strip())
+        sim = self.sim
+        if sim is None:
             return
-        try:
-            print("--- the simulator: %s" % self.sim.command("status"))
-        except Failure as e:
-            print("--- the simulator: %s" % e)
-        for when, text in list(self.sim.said)[-40:]:
+        print("--- the simulator, last frames: %r" % self.frames()[-10:])
+        for when, text in list(sim.said)[-40:]:
             print("%7.2f s %s" % (when - self.began, text))
 
     def cleanup(self):
         signal.signal(signal.SIGTERM, signal.SIG_IGN)
-        if self.program is not None and self.program.poll() is None:
-            self.program.kill()
-            self.program.wait()
-        if self.mapped:
+        self.stop_program()
+        if self.mapped_port:
             # A terminal's number goes to whoever opens one next.
             try:
                 wine(["reg", "delete", PORTS, "/v", "COM1", "/f"], timeout=30)
@@ -207,8 +346,6 @@ class Run:
         # Wine's own services) and the server, which writes the registry.
         wineserver("-k")
         wineserver("-w")
-        if self.sim is not None:
-            self.sim.stop()
         shutil.rmtree(self.scratch, ignore_errors=True)
 
 

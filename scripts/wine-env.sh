@@ -12,12 +12,21 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPATH="$(winpath "$1/bin");$(winpath "$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")");$(winpath /usr/x86_64-w64-mingw32/lib)"
 wine=/usr/lib/wine/wine64
+# Said, not swallowed: under the caller's "set -e" a silent failure would end
+# its stage without a word.
+wine_env_set() {
+  "$wine" reg add 'HKCU\Environment' /v "$1" /d "$2" /f >/dev/null 2>&1 ||
+    { echo "wine-env: cannot set $1 in the registry of $WINEPREFIX" >&2; return 1; }
+}
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   "$wine" wineboot --init >/dev/null 2>&1 || true
   if [ "${3:-}" = offscreen ]; then
-    "$wine" reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /d offscreen /f >/dev/null 2>&1
-    "$wine" reg add 'HKCU\Environment' /v QT_QPA_FONTDIR /d "$(winpath /usr/share/fonts/truetype/dejavu)" /f >/dev/null 2>&1
+    wine_env_set QT_QPA_PLATFORM offscreen || return 1
+    wine_env_set QT_QPA_FONTDIR "$(winpath /usr/share/fonts/truetype/dejavu)" || return 1
   fi
   wineserver -w 2>/dev/null || true
 fi
+# As Windows has it for a user without administrator rights (for root, Wine
+# writes it all the same).
+if [ -f "$WINEPREFIX/drive_c/windows/win.ini" ]; then chmod a-w "$WINEPREFIX/drive_c/windows/win.ini"; fi

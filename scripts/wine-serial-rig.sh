@@ -8,10 +8,12 @@
 #   scripts/wine-serial-rig.sh [--sim PATH] [--com COMn] PROGRAM.exe [ARGUMENTS...]
 #
 # The simulator is the Linux build's (build/dervantix-sim unless --sim or
-# DERVIX_SIM says otherwise). Wine runs in WINEPREFIX, which must be given (the
-# rig writes to that prefix's registry), with WINEPATH and the rest of the
-# environment as given. Wine reads the mapping when its server starts, so this
-# waits for a running server of that prefix to end first.
+# DERVIX_SIM says otherwise). Wine runs in a prefix of the rig's own beside
+# WINEPREFIX, which must be given ("<WINEPREFIX>-serial", made when missing),
+# with WINEPATH and the rest of the environment as given. Wine reads the
+# mapping when its server starts, so the rig waits for its prefix's server to
+# end first: in a prefix of its own, that never waits on the tests that share
+# WINEPREFIX beside it.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 sim="${DERVIX_SIM:-$here/../build/dervantix-sim}"
@@ -34,6 +36,11 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 # No downloads of Mono or Gecko (there is no network), no debug chatter.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}" WINEDEBUG="${WINEDEBUG:--all}"
 ports='HKLM\Software\Wine\Ports'
+export WINEPREFIX="$WINEPREFIX-serial"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  "$wine" wineboot --init >/dev/null 2>&1 || { echo "$0: cannot make the Wine prefix $WINEPREFIX" >&2; exit 1; }
+fi
 
 dir=$(mktemp -d)
 simpid=

@@ -66,6 +66,10 @@ void FrmDervix::KeepOnScreen() {
 
 void FrmDervix::Form_Unload() {
     if (platform.serial.isOpen()) platform.serial.close();
+    SavePosition();
+}
+
+void FrmDervix::SavePosition() {
     if (!positionKnown) return;
     settings.WriteIniValue(kSection, "FormTop", SignedForm(form.top));
     settings.WriteIniValue(kSection, "FormLeft", SignedForm(form.left));

@@ -73,6 +73,8 @@ public:
     void Form_Load();
     // Closing through the window frame: closes the port, saves the position.
     void Form_Unload();
+    // The position's part of it, for a session that may end (or not).
+    void SavePosition();
 
     void mnuCfg_Click() { config.showModal(); }
     void mnuQuit_Click() { endProgram(); }

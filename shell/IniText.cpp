@@ -118,6 +118,21 @@ std::optional<std::string> IniLookup(const std::string& content, const std::stri
     return std::nullopt;
 }
 
+std::vector<std::string> IniKeys(const std::string& content, const std::string& section) {
+    std::vector<std::string> keys;
+    auto lines = SplitLines(content);
+    auto span = FindSection(content, lines, section);
+    if (!span) return keys;
+    for (std::size_t i = span->headerLine + 1; i < span->endLine; ++i) {
+        auto kl = ParseKey(content.substr(lines[i].begin, lines[i].end - lines[i].begin));
+        if (!kl || kl->key.empty()) continue;
+        bool seen = false;
+        for (const std::string& k : keys) seen = seen || SameName(k, kl->key);
+        if (!seen) keys.push_back(kl->key);
+    }
+    return keys;
+}
+
 std::string IniUpdate(const std::string& content, const std::string& section, const std::string& key,
                       const std::string& value) {
     auto lines = SplitLines(content);

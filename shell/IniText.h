@@ -3,6 +3,7 @@
 // else in it: other sections, keys, comments and blank lines stay byte for byte.
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace dervix {
 
@@ -10,6 +11,10 @@ namespace dervix {
 // without regard to case), or nullopt when absent.
 std::optional<std::string> IniLookup(const std::string& content, const std::string& section,
                                      const std::string& key);
+
+// The names of the keys in section (first matching section), each once, as
+// first spelt, in the order they stand; empty when there is no such section.
+std::vector<std::string> IniKeys(const std::string& content, const std::string& section);
 
 // content with key set to value: replaced in place keeping the key's
 // spelling, or added at the end of its section, or a new section appended.

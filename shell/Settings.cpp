@@ -3,8 +3,19 @@
 #include <cmath>
 
 #include "shell/Numbers.h"
+#ifdef _WIN32
+#include "platform/win/WinText.h"
+#endif
 
 namespace dervix {
+
+std::string Settings::GetShortPath(const std::string& path) {
+#ifdef _WIN32
+    return win::ToLatin1(win::ShortPath(win::Widen(path)));
+#else
+    return path;
+#endif
+}
 
 std::string Settings::GetIniValue(const std::string& section, const std::string& key) {
     auto value = store_.read(section, key);

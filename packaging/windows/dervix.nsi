@@ -1,6 +1,9 @@
 ; The Windows installer: per machine, into Program Files, with a Start-menu
 ; entry and an uninstaller. The operator's settings live in the [Dervix]
-; section of his WIN.INI; neither installing nor removing touches them.
+; section of WIN.INI, which the installer maps to each user's registry
+; (HKCU\Software\Dervix): a user without administrator rights may not write
+; WIN.INI itself. Removing takes the mapping away and leaves every user's
+; values, and WIN.INI, as they are.
 ;   makensis -DVERSION=1.0.0 -DSTAGE=<folder of the files>
 ;            -DFILELIST=<the uninstaller's Delete and RMDir lines> -DSIZE_KB=<their size>
 ;            -DOUTFILE=<setup.exe> dervix.nsi
@@ -15,6 +18,8 @@ RequestExecutionLevel admin
 SetCompressor /SOLID lzma
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Dervix"
+; Windows' profile calls look here for each WIN.INI section kept elsewhere.
+!define MAPPING_KEY "SOFTWARE\Microsoft\Windows NT\CurrentVersion\IniFileMapping\win.ini"
 
 Page directory
 Page instfiles
@@ -37,6 +42,14 @@ Section "Dervix"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" ${SIZE_KB}
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ; The profile calls of every program, Dervix's and the lab's own, then read
+  ; and write the user's copy of [Dervix]. In both registry views, as 32-bit
+  ; programs look in their own.
+  SetRegView 64
+  WriteRegStr HKLM "${MAPPING_KEY}" "Dervix" "USR:Software\Dervix"
+  SetRegView 32
+  WriteRegStr HKLM "${MAPPING_KEY}" "Dervix" "USR:Software\Dervix"
+  SetRegView default
 SectionEnd
 
 Section "Uninstall"
@@ -48,4 +61,10 @@ Section "Uninstall"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; The users' values in HKCU\Software\Dervix stay: a reinstall finds them.
+  SetRegView 64
+  DeleteRegValue HKLM "${MAPPING_KEY}" "Dervix"
+  SetRegView 32
+  DeleteRegValue HKLM "${MAPPING_KEY}" "Dervix"
+  SetRegView default
 SectionEnd

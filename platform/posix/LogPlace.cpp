@@ -52,24 +52,24 @@ bool CanAppend(const std::string& file) {
 }
 
 LogPlace ChooseLogPlace(const std::string& programFolder, const std::function<bool(const std::string&)>& canAppend) {
-    std::string explicitLog = Env("DERVIX_LOG");
-    if (!explicitLog.empty()) {
+    LogPlaceFacts facts;
+    facts.chosen = Env("DERVIX_LOG");
+    if (!facts.chosen.empty()) {
         // Made absolute, so the notice of a failure names the file for certain.
-        if (explicitLog[0] != '/') {
+        if (facts.chosen[0] != '/') {
             char cwd[4096];
-            if (::getcwd(cwd, sizeof cwd)) explicitLog = std::string(cwd) + "/" + explicitLog;
+            if (::getcwd(cwd, sizeof cwd)) facts.chosen = std::string(cwd) + "/" + facts.chosen;
         }
         // From now on the file is opened without following links: one put in
         // its place later, in a folder others may write to, is refused.
-        return {Resolved(explicitLog), {}};
+        facts.chosen = Resolved(facts.chosen);
     }
-    const std::string beside = programFolder + "/Dervix.txt";
-    if (canAppend(beside)) return {beside, {}};
+    facts.besideProgram = programFolder + "/Dervix.txt";
     // Relative values are not valid there; the default takes their place.
     std::string state = Env("XDG_STATE_HOME");
     if (state.empty() || state[0] != '/') state = posix::HomeFolder() + "/.local/state";
-    const std::string folder = state + "/dervix";
-    return {folder + "/Dervix.txt", folder};
+    facts.userFolder = state + "/dervix";
+    return ChooseLogPlace(facts, canAppend);
 }
 
 }  // namespace dervix

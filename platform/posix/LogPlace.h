@@ -1,7 +1,5 @@
 #pragma once
-// Where the event log goes. An installed program's folder belongs to root, so
-// a log kept only beside the executable would be lost exactly where it is
-// needed; the user's state folder takes it then.
+// Where the event log goes on POSIX.
 #include <functional>
 #include <string>
 

@@ -41,10 +41,10 @@ WinInstance::Outcome WinInstance::acquire(const std::string& name) {
     // Denied: it exists, made by an instance of this user that runs with
     // more rights (as administrator).
     if (handle || error == ERROR_ACCESS_DENIED) {
-        error_ = "another instance holds " + win::Narrow(fullName);
+        error_ = "another instance holds " + win::ToLatin1(fullName);
         return Outcome::HeldElsewhere;
     }
-    error_ = "cannot create " + win::Narrow(fullName) + ": " + win::ErrorText(error);
+    error_ = "cannot create " + win::ToLatin1(fullName) + ": " + win::ErrorText(error);
     return Outcome::Failed;
 }
 

@@ -37,9 +37,16 @@ private:
 
 HANDLE OpenForAppend(const std::wstring& path) {
     // Append access alone: every write lands at the end, also when another
-    // program appends to the same file.
-    return ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // program appends to the same file. A link is opened as itself, never
+    // followed, so it can be told and refused.
+    return ::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+bool IsLink(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    return ::GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 }  // namespace
@@ -78,6 +85,11 @@ AppendingLineFile::Attempt WinLineFile::appendOnce(const std::string& path, cons
     // A console, the NUL device, a pipe, a serial port: opened, but no place
     // for a log.
     if (::GetFileType(file.get()) != FILE_TYPE_DISK) return {kNotDiskFile};
+    // A symbolic link (any user may make one in Developer Mode) or a
+    // junction in the log's place may have been put there by anyone who may
+    // write in its folder, to send the lines wherever he chose. (A hard link
+    // needs write access to its target: no way into another's file.)
+    if (IsLink(file.get())) return {"a symbolic link, not followed there"};
     // One write call for the whole line where the system allows it, so lines
     // of another program appending to the same file do not interleave.
     const char* data = bytes.data();

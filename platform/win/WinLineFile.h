@@ -7,7 +7,9 @@ namespace dervix {
 
 // The log file on Windows: opened for appending only (created when absent,
 // shared with readers and other writers). Paths are UTF-8. Only a disk file
-// is written: a device or a pipe is refused. Links are followed.
+// is written: a device or a pipe is refused, and so is a link in the file's
+// own place (a link the user named is resolved once, when the log's place
+// is chosen).
 class WinLineFile : public AppendingLineFile {
 public:
     using AppendingLineFile::AppendingLineFile;

@@ -16,6 +16,31 @@ std::string Native(std::string path) {
     return path;
 }
 
+// The path the system reaches through path now, links followed; for a file
+// not there yet, its folder's. As it stands when the folder cannot be had.
+std::string FinalPath(const std::string& path) {
+    HANDLE h = ::CreateFileW(win::Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    std::wstring wide(32768, L'\0');
+    const DWORD n = ::GetFinalPathNameByHandleW(h, wide.data(), static_cast<DWORD>(wide.size()),
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    ::CloseHandle(h);
+    if (n == 0 || n >= wide.size()) return {};
+    wide.resize(n);
+    if (wide.rfind(L"\\\\?\\UNC\\", 0) == 0) wide = L"\\" + wide.substr(7);
+    else if (wide.rfind(L"\\\\?\\", 0) == 0) wide = wide.substr(4);
+    return win::Narrow(wide);
+}
+
+std::string Resolved(const std::string& path) {
+    if (std::string reached = FinalPath(path); !reached.empty()) return reached;
+    const std::string folder = WinFolderOf(path);
+    std::string finalFolder = folder.empty() ? std::string() : FinalPath(folder);
+    if (finalFolder.empty()) return path;
+    return finalFolder + path.substr(folder.size());
+}
+
 }  // namespace
 
 bool WinCanAppend(const std::string& file) {
@@ -42,17 +67,17 @@ bool WinCanAppend(const std::string& file) {
 }
 
 LogPlace ChooseWinLogPlace(const std::string& programFolder, const std::function<bool(const std::string&)>& canAppend) {
-    const std::string explicitLog = win::Environment("DERVIX_LOG");
-    // Made absolute, so the notice of a failure names the file for certain.
-    if (!explicitLog.empty()) return {win::FullPath(Native(explicitLog)), {}};
+    LogPlaceFacts facts;
+    facts.separator = '\\';
+    const std::string chosen = win::Environment("DERVIX_LOG");
+    // Made absolute, so the notice of a failure names the file for certain;
+    // its links resolved now, as the file is opened without following them.
+    if (!chosen.empty()) facts.chosen = Resolved(win::FullPath(Native(chosen)));
     std::string folder = Native(programFolder);
     if (!folder.empty() && folder.back() != '\\') folder += '\\';
-    const std::string beside = folder + "Dervix.txt";
-    if (canAppend(beside)) return {beside, {}};
-    std::string local = Native(win::Environment("LOCALAPPDATA"));
-    if (local.empty()) local = Native(win::Environment("USERPROFILE")) + "\\AppData\\Local";
-    const std::string own = local + "\\Dervix";
-    return {own + "\\Dervix.txt", own};
+    facts.besideProgram = folder + "Dervix.txt";
+    facts.userFolder = win::UserFolder("LOCALAPPDATA", "AppData\\Local") + "\\Dervix";
+    return ChooseLogPlace(facts, canAppend);
 }
 
 }  // namespace dervix

@@ -1,8 +1,5 @@
 #pragma once
-// Where the event log goes on Windows. An installed program's folder belongs
-// to the administrators, so a log kept only beside the executable would be
-// lost exactly where it is needed; the user's local application data takes
-// it then.
+// Where the event log goes on Windows.
 #include <functional>
 #include <string>
 
@@ -15,11 +12,11 @@ namespace dervix {
 // that is gone again at once. Judged by the system's own access rules.
 bool WinCanAppend(const std::string& file);
 
-// %DERVIX_LOG% when set (taken from the working folder when relative); else
+// %DERVIX_LOG% when set (taken from the working folder when relative, its
+// links resolved now, once); else
 // <programFolder>\Dervix.txt when canAppend says so; else
 // %LOCALAPPDATA%\Dervix\Dervix.txt, whose Dervix folder is made when the
 // first line is written. Paths are UTF-8, with "\" between their parts.
-// followLink stays false: WinLineFile follows links wherever it writes.
 LogPlace ChooseWinLogPlace(const std::string& programFolder,
                            const std::function<bool(const std::string&)>& canAppend = WinCanAppend);
 

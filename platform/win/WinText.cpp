@@ -22,6 +22,27 @@ std::string Narrow(const std::wstring& wide, unsigned codePage) {
     return text;
 }
 
+std::wstring FromLatin1(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    for (std::size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
+    return wide;
+}
+
+std::string ToLatin1(const std::wstring& wide) {
+    std::string text;
+    text.reserve(wide.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        const wchar_t c = wide[i];
+        if (c <= 0xFF) {
+            text.push_back(static_cast<char>(c));
+            continue;
+        }
+        text.push_back('?');
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) ++i;
+    }
+    return text;
+}
+
 std::string FullPath(const std::string& path) {
     const std::wstring wide = Widen(path);
     std::wstring full(MAX_PATH, L'\0');
@@ -47,7 +68,25 @@ std::string ErrorText(unsigned long code) {
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ' ||
                                 message.back() == L'.'))
         message.pop_back();
-    return message.empty() ? "error " + std::to_string(code) : Narrow(message);
+    return message.empty() ? "error " + std::to_string(code) : ToLatin1(message);
+}
+
+std::wstring ShortPath(const std::wstring& path) {
+    std::wstring native = path;
+    for (wchar_t& c : native)
+        if (c == L'/') c = L'\\';
+    std::wstring shortForm(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n =
+            ::GetShortPathNameW(native.c_str(), shortForm.data(), static_cast<DWORD>(shortForm.size()));
+        if (n == 0) return path;
+        // Too small a buffer gives the size it needs, terminator included.
+        if (n < shortForm.size()) {
+            shortForm.resize(n);
+            return shortForm;
+        }
+        shortForm.resize(n);
+    }
 }
 
 std::string Environment(const char* name) {
@@ -63,6 +102,14 @@ std::string Environment(const char* name) {
         }
         value.resize(n);
     }
+}
+
+std::string UserFolder(const char* variable, const char* underProfile) {
+    std::string folder = Environment(variable);
+    if (folder.empty()) folder = Environment("USERPROFILE") + "\\" + underProfile;
+    for (char& c : folder)
+        if (c == '/') c = '\\';
+    return folder;
 }
 
 }  // namespace dervix::win

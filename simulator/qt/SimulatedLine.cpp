@@ -26,10 +26,12 @@ SerialPort::Result SimulatedLine::setDevice(const std::string&) {
 SerialPort::Result SimulatedLine::open() {
     if (open_) return kAlreadyOpen;
     open_ = true;
+    events_.opened();
     return std::nullopt;
 }
 
 void SimulatedLine::close() {
+    events_.closed();
     open_ = false;
     received_.clear();
     due_.clear();
@@ -78,23 +80,15 @@ void SimulatedLine::arrive() {
         arrived = true;
     }
     armTimer();
-    if (arrived) announce();
-}
-
-void SimulatedLine::announce() {
     // From the event loop, never from inside write(): the logic may sit in a
     // box inside the handler, and the line goes on meanwhile.
-    if (receiveQueued_) return;
-    receiveQueued_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            receiveQueued_ = false;
-            if (!open_ || received_.empty() || !handler_) return;
-            handler_(CommEvent::Receive);
-            if (open_ && !received_.empty()) announce();  // came while the handler ran
-        },
-        Qt::QueuedConnection);
+    if (arrived) events_.postReceive();
+}
+
+void SimulatedLine::deliverReceive() {
+    if (!open_ || received_.empty() || !handler_) return;
+    handler_(CommEvent::Receive);
+    if (open_ && !received_.empty()) events_.postReceive();  // came while the handler ran
 }
 
 }  // namespace dervix::sim

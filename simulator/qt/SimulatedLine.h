@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "platform/SerialPort.h"
+#include "platform/qt/LineEvents.h"
 #include "simulator/ModuleSimulator.h"
 
 namespace dervix::sim {
@@ -43,17 +44,18 @@ private:
         std::string bytes;
     };
     void arrive();
-    void announce();
+    void deliverReceive();
     void armTimer();
 
     ModuleSimulator module_;
     std::function<void(int)> handler_;
     bool open_ = false;
-    bool receiveQueued_ = false;
     std::string received_;
     std::deque<Due> due_;  // in the order they are due
     QElapsedTimer clock_;
     QTimer timer_;
+    // An in-memory line never goes away: only arrivals are posted.
+    LineEvents events_{this, [this] { deliverReceive(); }, [] {}};
 };
 
 }  // namespace dervix::sim

@@ -315,6 +315,29 @@ private slots:
         QTRY_COMPARE(fired, 2);
         QVERIFY(!timer.isActive());
     }
+
+    // The loop comes late to a reply and to the time-out both (a start-up
+    // still busy): the reply, announced first and handed on by a queued call
+    // of its own as the serial adapters do, is handled first, and its
+    // acceptance stops the time-out that had already run out.
+    void timerTickWaitsBehindAnEarlierArrival() {
+        QtTimer timer;
+        QStringList order;
+        timer.setHandler([&] { order << "time-out"; });
+        timer.setInterval(20);
+        timer.start();
+        const auto accept = [&] {
+            order << "reply";
+            QVERIFY(timer.isActive());
+            timer.stop();
+        };
+        QMetaObject::invokeMethod(
+            &timer, [&] { QMetaObject::invokeMethod(&timer, accept, Qt::QueuedConnection); }, Qt::QueuedConnection);
+        QThread::msleep(60);
+        QTRY_COMPARE(order, QStringList{"reply"});
+        QTest::qWait(50);
+        QCOMPARE(order, QStringList{"reply"});
+    }
 };
 
 QTEST_GUILESS_MAIN(TstQtSerialPort)

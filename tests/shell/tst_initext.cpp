@@ -7,6 +7,7 @@
 
 #include "shell/IniText.h"
 
+using dervix::IniKeys;
 using dervix::IniLookup;
 using dervix::IniUpdate;
 
@@ -33,6 +34,8 @@ class TestIniText : public QObject {
 private slots:
     void lookup_data();
     void lookup();
+    void keys_data();
+    void keys();
     void update_data();
     void update();
     void valueSurvivesWriteAndRead_data();
@@ -104,6 +107,26 @@ void TestIniText::lookup() {
     QFETCH(std::string, key);
     QFETCH(QByteArray, expected);
     QCOMPARE(Shown(IniLookup(content, section, key)), expected);
+}
+
+// A section taken over from another file: every key once, as a lookup
+// would find it.
+void TestIniText::keys_data() {
+    QTest::addColumn<std::string>("content");
+    QTest::addColumn<QByteArray>("keys");  // joined by blanks
+    QTest::newRow("in order, first spelling, comments and other lines skipped")
+        << S("[Other]\nX=1\n[dervix]\r\nB=2\r\n;C=3\r\nnoequals\r\n A =1\r\nb=4\r\n") << QByteArray("B A");
+    QTest::newRow("only the first matching section") << S("[Dervix]\nA=1\n[DERVIX]\nB=2\n") << QByteArray("A");
+    QTest::newRow("no such section") << S("[Other]\nA=1\n") << QByteArray("");
+    QTest::newRow("empty section") << S("[Dervix]\n[Other]\nA=1\n") << QByteArray("");
+}
+
+void TestIniText::keys() {
+    QFETCH(std::string, content);
+    QFETCH(QByteArray, keys);
+    QByteArrayList found;
+    for (const std::string& key : IniKeys(content, "Dervix")) found << QByteArray::fromStdString(key);
+    QCOMPARE(found.join(' '), keys);
 }
 
 void TestIniText::update_data() {

@@ -2,10 +2,10 @@
 
 #include "platform/win/WinApi.h"
 
-#include <QString>
 #include <QWinEventNotifier>
-#include <iterator>
 #include <string_view>
+
+#include "platform/win/WinText.h"
 
 namespace dervix {
 
@@ -22,28 +22,43 @@ constexpr int kWriteFailed = WinSerialPort::kErrorBase + 4;
 constexpr int kDeviceFailed = WinSerialPort::kErrorBase + 6;
 constexpr int kSettingRefused = WinSerialPort::kErrorBase + 7;
 
-// A read returns this long after the last byte of a burst: a reply comes
-// whole rather than byte by byte, and late by no more than this.
+// A read returns this long after the last byte of a burst: the bytes of one
+// burst come in one notification, late by no more than this. A reply may
+// still come in pieces (a USB adapter passes its bytes on every 16 ms or
+// so); the receive path puts them together.
 constexpr DWORD kGapMs = 5;
 
-// The system's own words for an error, as the operator's message shows them.
-std::string SystemText(DWORD code) {
-    wchar_t text[512] = {};
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                                   static_cast<DWORD>(std::size(text)), nullptr);
-    QString words = QString::fromWCharArray(text, static_cast<qsizetype>(n)).trimmed();
-    if (words.endsWith(QLatin1Char('.'))) words.chop(1);
-    if (words.isEmpty()) words = QStringLiteral("Windows error %1").arg(code);
-    return words.toStdString();
+SerialError SystemError(int number, DWORD code) { return {number, win::ErrorText(code)}; }
+
+// The ways drivers say that the device itself has gone (a USB adapter pulled
+// out, the far end of a virtual port hung up); anything else, a read cut
+// short by a line error or a driver's own cancel, leaves the line as it was.
+bool MeansRemoval(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_NOT_READY:
+        case ERROR_BAD_COMMAND:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_BROKEN_PIPE:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED: return true;
+        default: return false;
+    }
 }
 
-SerialError SystemError(int number, DWORD code) { return {number, SystemText(code)}; }
+// Reads that fail, one after the other without a byte between, before the
+// line counts as gone whatever the errors say: a healthy line never fails
+// that way, and a driver that keeps failing must not keep the program busy.
+constexpr int kFailuresInARow = 16;
 
 // "COM3", "com3" and "\\.\COM3" name the same port; CreateFileW wants the
 // last form (COM10 and above have no other).
 std::wstring FileName(const std::string& devicePath) {
     if (devicePath.empty()) return {};
-    const std::wstring name = QString::fromStdString(devicePath).toStdWString();
+    const std::wstring name = win::Widen(devicePath);
     return name.rfind(L"\\\\.\\", 0) == 0 ? name : L"\\\\.\\" + name;
 }
 
@@ -132,6 +147,7 @@ SerialPort::Result WinSerialPort::open() {
     io_->port = port;
     events_.opened();
     received_.clear();
+    failuresInARow_ = 0;
     // Only a recommendation to the driver, which is free to keep its own.
     if (inBufferSize_ > 0 && outBufferSize_ > 0)
         SetupComm(port, static_cast<DWORD>(inBufferSize_), static_cast<DWORD>(outBufferSize_));
@@ -205,21 +221,37 @@ bool WinSerialPort::startRead() {
     return true;
 }
 
+bool WinSerialPort::deviceRemoved(unsigned long error) {
+    if (MeansRemoval(error)) return true;
+    // Asked, the line of a device that is gone fails too; asking also clears
+    // a line error that may have cut the read short.
+    DWORD errors = 0;
+    COMSTAT status{};
+    return !ClearCommError(io_->port, &errors, &status) && MeansRemoval(GetLastError());
+}
+
 void WinSerialPort::collectRead() {
     if (!io_->reading) return;
     DWORD n = 0;
-    const bool done = GetOverlappedResult(io_->port, &io_->read, &n, FALSE);
-    if (!done && GetLastError() == ERROR_IO_INCOMPLETE) return;  // a late wake-up for an earlier read
+    const DWORD error = GetOverlappedResult(io_->port, &io_->read, &n, FALSE) ? ERROR_SUCCESS : GetLastError();
+    if (error == ERROR_IO_INCOMPLETE) return;  // a late wake-up for an earlier read
     io_->reading = false;
-    // With these time-outs a read waits for at least one byte, so a failed or
-    // empty one means the device is gone (USB adapters report that in several
-    // ways). Its event stays signalled: stop listening, or the loop would spin
-    // until the queued close runs.
-    if (done && n > 0) {
+    if (n > 0) {
         received_.append(io_->buffer, n);
         events_.postReceive();
-        if (startRead()) return;
+        failuresInARow_ = 0;
     }
+    if (error != ERROR_SUCCESS) ++failuresInARow_;
+    // A read that ended without a byte, or failed for no removal, is simply
+    // issued again.
+    const bool removed = error != ERROR_SUCCESS && (failuresInARow_ >= kFailuresInARow || deviceRemoved(error));
+    if (!removed && startRead()) return;
+    lost();
+}
+
+void WinSerialPort::lost() {
+    // The read's event stays signalled: stop listening, or the loop would
+    // spin until the queued close runs.
     if (readDone_) readDone_->setEnabled(false);
     queueDeviceGone();
 }
@@ -229,11 +261,26 @@ SerialPort::Result WinSerialPort::discardBuffers() {
     // The pending read may hold bytes already; they go with the rest.
     io_->abandonRead();
     received_.clear();
-    if (PurgeComm(io_->port, PURGE_RXCLEAR | PURGE_TXCLEAR) && startRead()) return std::nullopt;
-    const DWORD e = GetLastError();
-    if (readDone_) readDone_->setEnabled(false);
-    queueDeviceGone();
+    const bool purged = PurgeComm(io_->port, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    const DWORD e = purged ? ERROR_SUCCESS : GetLastError();
+    // Without a pending read the line would go deaf for good.
+    if (!startRead()) {
+        const DWORD readError = GetLastError();
+        goneNow();
+        return SystemError(kDeviceFailed, readError);
+    }
+    if (purged) return std::nullopt;
+    // A refused discard fails this request alone.
+    if (deviceRemoved(e)) goneNow();
     return SystemError(kDeviceFailed, e);
+}
+
+void WinSerialPort::goneNow() {
+    // Met by a discard or a write before the read's notice: the line is
+    // closed at once, so the caller knows its failure for the loss it is,
+    // and the line error follows as it would have: one fault, one report.
+    close();
+    events_.closedGone();
 }
 
 SerialPort::Result WinSerialPort::write(const std::string& bytes) {
@@ -245,7 +292,9 @@ SerialPort::Result WinSerialPort::write(const std::string& bytes) {
     if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(io_->port, &io_->write, &n, TRUE);
     if (!ok) {
         const DWORD e = GetLastError();
-        queueDeviceGone();
+        // A frame the driver would not take in time fails this request only;
+        // the line stays open for the next.
+        if (deviceRemoved(e)) goneNow();
         return SystemError(kWriteFailed, e);
     }
     if (n != size) return SystemError(kWriteFailed, ERROR_TIMEOUT);

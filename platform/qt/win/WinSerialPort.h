@@ -19,10 +19,13 @@
 // The port is opened for overlapped I/O and a read is always pending; its
 // event wakes the Qt event loop (QWinEventNotifier), so an idle line costs
 // nothing. Receive (2) is delivered once per arrival from a queued call,
-// never from inside write() or readAll(). A read that fails while the port is
-// open means the device went away (a pulled USB adapter): the port is closed
-// and that is reported once as Dcb (1011). The Win32 line-error and
-// modem-line events are not watched, so their codes never occur.
+// never from inside write() or readAll(). Only an error that means the device
+// went away (a pulled USB adapter), from a read, a write or a discard or from
+// the line when asked after a failed read, closes the port (a write or a
+// discard closes it before it returns its failure), and that is reported once
+// as Dcb (1011); a read that ends empty or fails otherwise is issued again,
+// and a write or discard that fails otherwise fails that request alone. The Win32 line-error and modem-line events are not watched,
+// so their codes never occur.
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -64,6 +67,12 @@ private:
 
     bool startRead();
     void collectRead();
+    // Whether error, or the line when asked, says the device has gone.
+    bool deviceRemoved(unsigned long error);
+    // No read can be pending any more: the device is given up.
+    void lost();
+    // The same, found by a discard or write: the port is closed at once.
+    void goneNow();
     void deliverReceive();
     void queueDeviceGone();
     void deviceGone();
@@ -80,6 +89,7 @@ private:
     int outBufferSize_ = 0;
 
     std::string received_;  // arrived, not yet taken by readAll()
+    int failuresInARow_ = 0;
     LineEvents events_{this, [this] { deliverReceive(); }, [this] { deviceGone(); }};
 };
 
