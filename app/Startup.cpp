@@ -2,7 +2,6 @@
 
 #include <QApplication>
 
-#include <cstdio>
 #include <memory>
 
 #include "platform/Dialogs.h"
@@ -18,23 +17,7 @@ namespace {
 bool DesktopAvailable() {
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
     if (!platform.isEmpty()) return !platform.startsWith("offscreen") && !platform.startsWith("minimal");
-#ifdef _WIN32
-    return true;
-#else
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-#endif
-}
-
-template <typename Lock>
-std::optional<int> Acquired(int& argc, char** argv, Lock& instance, typename Lock::Outcome outcome) {
-    switch (outcome) {
-        case Lock::Outcome::Acquired: return std::nullopt;
-        case Lock::Outcome::HeldElsewhere:
-            std::fprintf(stderr, "dervix: already running\n");
-            return 0;
-        case Lock::Outcome::Failed: break;
-    }
-    return StartupFailure(argc, argv, instance.error());
+    return DisplayNamed();
 }
 
 }  // namespace
@@ -50,17 +33,5 @@ int StartupFailure(int& argc, char** argv, const std::string& reason) {
     QtDialogs().messageBox("Dervix cannot start:\r" + reason, MsgBox::Critical, "Dervix");
     return 1;
 }
-
-#ifdef _WIN32
-std::optional<int> EnterRuntime(int& argc, char** argv, WinInstance& instance) {
-    return Acquired(argc, argv, instance, instance.acquire());
-}
-#else
-std::optional<int> EnterRuntime(int& argc, char** argv, FolderResult& runtime, InstanceLock& instance) {
-    runtime = PrepareRuntimeFolder();
-    if (!runtime.ok()) return StartupFailure(argc, argv, runtime.error);
-    return Acquired(argc, argv, instance, instance.acquire(runtime.path));
-}
-#endif
 
 }  // namespace dervix

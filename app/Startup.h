@@ -1,14 +1,9 @@
 #pragma once
-// The steps before the main window: the runtime folder, the one-instance
-// lock, and telling the operator when the program cannot get past them.
+// Telling the operator when the program cannot get past its first steps
+// (the runtime folder, the one-instance lock, the simulated module).
+#include <cstdio>
 #include <optional>
 #include <string>
-
-#ifdef _WIN32
-#include "platform/win/WinInstance.h"
-#else
-#include "platform/posix/Runtime.h"
-#endif
 
 namespace dervix {
 
@@ -17,17 +12,23 @@ namespace dervix {
 // "Dervix" when a desktop can show one. Returns the exit code to end with.
 int StartupFailure(int& argc, char** argv, const std::string& reason);
 
-// Makes the runtime folder ready and takes the instance lock. Nothing when
-// the program goes on; else the exit code it ends with: 0 when another
-// instance runs (not a failure: the operator simply has it already), and a
-// failure's code, after StartupFailure, when the folder or the lock cannot
-// be used.
-#ifdef _WIN32
-// Windows keeps no runtime folder: the instance is a named mutex, and other
-// programs reach this one through DDE.
-std::optional<int> EnterRuntime(int& argc, char** argv, WinInstance& instance);
-#else
-std::optional<int> EnterRuntime(int& argc, char** argv, FolderResult& runtime, InstanceLock& instance);
-#endif
+// Whether the system names a display for Qt's own platform to show windows
+// on: each system's own answer, defined in its folder beside its factory.
+bool DisplayNamed();
+
+// What taking the instance lock (a system's own kind) came to: nothing when
+// the program goes on; else the exit code it ends with, 0 when another
+// instance runs (not a failure: the operator simply has it already).
+template <typename Lock>
+std::optional<int> Entered(int& argc, char** argv, Lock& instance, typename Lock::Outcome outcome) {
+    switch (outcome) {
+        case Lock::Outcome::Acquired: return std::nullopt;
+        case Lock::Outcome::HeldElsewhere:
+            std::fprintf(stderr, "dervix: already running\n");
+            return 0;
+        case Lock::Outcome::Failed: break;
+    }
+    return StartupFailure(argc, argv, instance.error());
+}
 
 }  // namespace dervix

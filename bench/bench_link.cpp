@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/qt/LinkServer.h"
+#include "platform/qt/posix/LinkServer.h"
 #include "shell/LinkProtocol.h"
 #include "support/Rig.h"
 

@@ -1,4 +1,4 @@
-#include "platform/posix/SystemClock.h"
+#include "platform/SystemClock.h"
 
 #include <ctime>
 

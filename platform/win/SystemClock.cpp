@@ -1,4 +1,4 @@
-#include "platform/win/SystemClock.h"
+#include "platform/SystemClock.h"
 
 #include "platform/win/WinLocalTime.h"
 

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "simulator/qt/PtySimulator.h"
+#include "simulator/qt/posix/PtySimulator.h"
 
 using dervix::sim::ModuleSimulator;
 using dervix::sim::PtySimulator;

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "app/Startup.h"
+#include "app/posix/PosixSystem.h"
 #include "support/CapturedStderr.h"
 #include "support/WidgetHelpers.h"
 

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include "platform/qt/LinkServer.h"
+#include "platform/qt/posix/LinkServer.h"
 #include "shell/LinkProtocol.h"
 #include "support/Rig.h"
 

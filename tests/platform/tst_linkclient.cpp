@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/qt/LinkServer.h"
+#include "platform/qt/posix/LinkServer.h"
 #include "shell/LinkProtocol.h"
 #include "support/Rig.h"
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/qt/LinkServer.h"
+#include "platform/qt/posix/LinkServer.h"
 #include "shell/LinkProtocol.h"
 #include "support/Rig.h"
 #include "platform/LinkTestClient.h"

@@ -14,7 +14,7 @@
 
 #include "platform/posix/PosixLineFile.h"
 #include "platform/posix/Runtime.h"
-#include "platform/posix/SystemClock.h"
+#include "platform/SystemClock.h"
 
 using dervix::InstanceLock;
 using Outcome = dervix::InstanceLock::Outcome;

@@ -3,11 +3,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "platform/qt/QtSerialDevices.h"
-#include "platform/qt/QtSerialPort.h"
+#include "platform/qt/posix/QtSerialDevices.h"
+#include "platform/qt/posix/QtSerialPort.h"
 #include "platform/qt/QtTimer.h"
-#include "simulator/qt/InProcessSimulator.h"
-#include "simulator/qt/PtySimulator.h"
+#include "simulator/qt/posix/InProcessSimulator.h"
+#include "simulator/qt/posix/PtySimulator.h"
 
 using dervix::CommEvent::Dcb;
 using dervix::CommEvent::Receive;

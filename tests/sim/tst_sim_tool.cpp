@@ -4,7 +4,7 @@
 #include <csignal>
 #include <sys/stat.h>
 
-#include "platform/qt/QtSerialPort.h"
+#include "platform/qt/posix/QtSerialPort.h"
 
 using dervix::CommEvent::Dcb;
 using dervix::CommEvent::Receive;

@@ -9,12 +9,12 @@
 #include <memory>
 #include <vector>
 
-#include "platform/qt/QtSerialDevices.h"
-#include "platform/qt/QtSerialPort.h"
+#include "platform/qt/posix/QtSerialDevices.h"
+#include "platform/qt/posix/QtSerialPort.h"
 #include "platform/qt/QtTimer.h"
 #include "shell/FrmDervix.h"
-#include "simulator/qt/InProcessSimulator.h"
-#include "simulator/qt/PtySimulator.h"
+#include "simulator/qt/posix/InProcessSimulator.h"
+#include "simulator/qt/posix/PtySimulator.h"
 #include "support/Fakes.h"
 
 namespace dervix::test {

@@ -1,4 +1,4 @@
-#include "simulator/qt/PtySimulator.h"
+#include "simulator/qt/posix/PtySimulator.h"
 
 #include <QSocketNotifier>
 #include <cerrno>

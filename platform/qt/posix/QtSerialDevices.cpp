@@ -1,4 +1,4 @@
-#include "platform/qt/QtSerialDevices.h"
+#include "platform/qt/posix/QtSerialDevices.h"
 #include "platform/qt/WatchHandle.h"
 
 #include <sys/stat.h>

@@ -1,8 +1,8 @@
-#include "simulator/qt/InProcessSimulator.h"
+#include "simulator/qt/posix/InProcessSimulator.h"
 
 #include <QThread>
 
-#include "simulator/qt/PtySimulator.h"
+#include "simulator/qt/posix/PtySimulator.h"
 
 namespace dervix::sim {
 

@@ -1,4 +1,4 @@
-#include "platform/qt/LinkServer.h"
+#include "platform/qt/posix/LinkServer.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/qt/LinkConnection.h"
+#include "platform/qt/posix/LinkConnection.h"
 
 namespace dervix {
 

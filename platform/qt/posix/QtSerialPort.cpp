@@ -1,4 +1,4 @@
-#include "platform/qt/QtSerialPort.h"
+#include "platform/qt/posix/QtSerialPort.h"
 
 #include <QFileInfo>
 #include <QSocketNotifier>

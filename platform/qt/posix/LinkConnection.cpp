@@ -1,4 +1,4 @@
-#include "platform/qt/LinkConnection.h"
+#include "platform/qt/posix/LinkConnection.h"
 
 #include <poll.h>
 #include <sys/socket.h>

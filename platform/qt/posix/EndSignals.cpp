@@ -1,4 +1,4 @@
-#include "platform/qt/EndSignals.h"
+#include "platform/qt/posix/EndSignals.h"
 
 #include <QSocketNotifier>
 #include <array>

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/qt/LinkServer.h"
+#include "platform/qt/posix/LinkServer.h"
 
 class QSocketNotifier;
 
