@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win/WinText.h"
 #include "shell/LinkProtocol.h"
 #include "shell/linkclient/LinkClientCommand.h"
 
@@ -30,27 +31,11 @@ constexpr DWORD kAnswerTimeoutMs = 60 * 60 * 1000;
 constexpr const char* kNoServer =
     "cannot reach the program: no DDE service \"Dervix\" with the topic \"Server\" (is it running?)";
 
-std::string ToUtf8(const wchar_t* text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 0 ? std::size_t(size) : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.resize(out.size() - 1);  // the closing NUL
-    return out;
-}
-
-std::wstring ToWide(const std::string& utf8) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    std::wstring out(size > 0 ? std::size_t(size) : 1, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, out.data(), size);
-    out.resize(out.size() - 1);  // the closing NUL
-    return out;
-}
-
 std::vector<std::string> Arguments() {
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     std::vector<std::string> args;
-    for (int i = 1; wide && i < count; ++i) args.push_back(ToUtf8(wide[i]));
+    for (int i = 1; wide && i < count; ++i) args.push_back(dervix::win::Narrow(wide[i]));
     LocalFree(wide);
     return args;
 }
@@ -129,7 +114,7 @@ int Transact(DWORD instance, const Command& command, const std::string& latin1Te
     const HWND server = DdeQueryConvInfo(conversation, QID_SYNC, &info) ? info.hwndPartner : nullptr;
     WatchServer(server, IsKill(command));
 
-    const std::wstring item = ToWide(command.item);
+    const std::wstring item = dervix::win::Widen(command.item);
     std::string data = latin1Text;  // with its closing NUL, as CF_TEXT has it
     DWORD result = 0;
     const HDDEDATA reply = DdeClientTransaction(
@@ -181,7 +166,7 @@ int Watch(const Command& command) {
                         "the program closed the link");
         }
         g_watched.emplace_back(conversation, name);
-        const HSZ item = handle(ToWide(name));
+        const HSZ item = handle(dervix::win::Widen(name));
         if (!DdeClientTransaction(nullptr, 0, conversation, item, CF_TEXT, XTYP_ADVSTART, kAnswerTimeoutMs, nullptr))
             return Refused("the program refused to watch " + name);
         const HDDEDATA now =
