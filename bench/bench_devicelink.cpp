@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "Figures.h"
 #include "support/PtyRig.h"
 
 using dervix::sim::ModuleSimulator;
@@ -21,6 +22,9 @@ using dervix::sim::PtySimulator;
 using dervix::test::PtyRig;
 
 namespace {
+
+using dervix::bench::CpuSeconds;
+using dervix::bench::Percentile;
 
 constexpr int kExchanges = 1000;
 constexpr int kSilentRounds = 4;
@@ -39,31 +43,13 @@ bool ServeUntil(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t index = static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
-
-double CpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 const char* Verdict(bool met) { return met ? "goal met" : "GOAL MISSED"; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    // Both ends share the machine: a busy machine shows in every figure.
-    double load[3] = {0, 0, 0};
-    if (getloadavg(load, 3) == 3)
-        std::printf("Load average at start: %.2f %.2f %.2f on %d processors\n", load[0], load[1], load[2],
-                    static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
+    dervix::bench::PrintLoad();
     PtyRig rig;
     if (!rig.startModule()) {
         std::fprintf(stderr, "bench_devicelink: no pseudo-terminal: %s\n", qPrintable(rig.sim.errorString()));

@@ -29,10 +29,14 @@
 #include <vector>
 
 #include "platform/qt/posix/LinkServer.h"
+#include "Figures.h"
 #include "shell/LinkProtocol.h"
 #include "support/Rig.h"
 
 namespace {
+
+using dervix::bench::CpuSeconds;
+using dervix::bench::Percentile;
 
 using Clock = std::chrono::steady_clock;
 
@@ -100,19 +104,6 @@ void Serve(int ms) {
     loop.exec();
 }
 
-double Percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    const auto index = static_cast<std::size_t>(p / 100.0 * static_cast<double>(values.size() - 1) + 0.5);
-    return values[std::min(index, values.size() - 1)];
-}
-
-double CpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // Connects the watchers, makes the changes and prints the times.
 void Measure(dervix::test::Rig& rig, const QString& path, int watchers, bool idle) {
     const int total = kWarmUp + kChanges;
@@ -165,10 +156,7 @@ void Measure(dervix::test::Rig& rig, const QString& path, int watchers, bool idl
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    double load[3] = {0, 0, 0};
-    if (getloadavg(load, 3) == 3)
-        std::printf("Load average at start: %.2f %.2f %.2f on %d processors\n", load[0], load[1], load[2],
-                    static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)));
+    dervix::bench::PrintLoad();
     dervix::test::Rig rig;
     dervix::LinkProtocol protocol(*rig.w);
     dervix::LinkServer server(

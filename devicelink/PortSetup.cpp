@@ -92,11 +92,11 @@ std::string DeviceLink::openPort() {
     int number = 0;
     if (auto e = PortNumberValue(g.PortNumber, number)) return failure(*e);
     const std::string device = PortDevice(w_.settings, number);
-    if (device.empty()) return failure({8002, "Invalid port number"});
+    if (device.empty()) return failure(kNoSuchPort);
     if (auto e = port.setDevice(device)) return failure(*e);
 
     auto line = ParseLineSettings(g.PortSettings);
-    if (!line) return failure({380, "Invalid property value"});
+    if (!line) return failure(kBadPortSetting);
     if (auto e = port.setLineSettings(*line)) return failure(*e);
     if (auto e = port.setNoHandshaking()) return failure(*e);
     if (auto e = port.setDtr(true)) return failure(*e);

@@ -12,6 +12,13 @@ struct SerialError {
     std::string description;
 };
 
+// What every serial line reports alike, whatever lies beneath it; the
+// numbers are the ones an operator's report has always shown.
+inline const SerialError kPortNotOpen{8018, "Operation valid only when the port is open"};
+inline const SerialError kPortAlreadyOpen{8005, "Port already open"};
+inline const SerialError kNoSuchPort{8002, "Invalid port number"};
+inline const SerialError kBadPortSetting{380, "Invalid property value"};
+
 struct LineSettings {
     int baud = 19200;
     char parity = 'N';   // N, E, O, M, S

@@ -4,11 +4,6 @@
 
 namespace dervix::sim {
 
-namespace {
-const SerialError kNotOpen{8018, "Operation valid only when the port is open"};
-const SerialError kAlreadyOpen{8005, "Port already open"};
-}  // namespace
-
 SimulatedLine::SimulatedLine(int address, QObject* parent) : QObject(parent) {
     module_.setAddress(address);
     clock_.start();
@@ -19,12 +14,12 @@ SimulatedLine::SimulatedLine(int address, QObject* parent) : QObject(parent) {
 
 SerialPort::Result SimulatedLine::setDevice(const std::string&) {
     // Every port reaches the simulated module.
-    if (open_) return kAlreadyOpen;
+    if (open_) return kPortAlreadyOpen;
     return std::nullopt;
 }
 
 SerialPort::Result SimulatedLine::open() {
-    if (open_) return kAlreadyOpen;
+    if (open_) return kPortAlreadyOpen;
     open_ = true;
     events_.opened();
     return std::nullopt;
@@ -39,7 +34,7 @@ void SimulatedLine::close() {
 }
 
 SerialPort::Result SimulatedLine::discardBuffers() {
-    if (!open_) return kNotOpen;
+    if (!open_) return kPortNotOpen;
     // Only what has arrived: replies still on their way arrive later, as
     // on a real line.
     received_.clear();
@@ -47,7 +42,7 @@ SerialPort::Result SimulatedLine::discardBuffers() {
 }
 
 SerialPort::Result SimulatedLine::write(const std::string& bytes) {
-    if (!open_) return kNotOpen;
+    if (!open_) return kPortNotOpen;
     const qint64 now = clock_.elapsed();
     for (const Emission& e : module_.feed(bytes).emissions) {
         const Due due{now + e.delayMs, e.bytes};

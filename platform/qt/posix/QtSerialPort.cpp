@@ -7,15 +7,6 @@
 
 namespace dervix {
 
-namespace {
-
-const SerialError kNotOpen{8018, "Operation valid only when the port is open"};
-const SerialError kAlreadyOpen{8005, "Port already open"};
-const SerialError kNoSuchPort{8002, "Invalid port number"};
-const SerialError kBadSetting{380, "Invalid property value"};
-
-}  // namespace
-
 QtSerialPort::QtSerialPort(QObject* parent) : QObject(parent) {
     connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
@@ -28,20 +19,20 @@ SerialError QtSerialPort::qtError() const {
 }
 
 SerialPort::Result QtSerialPort::setDevice(const std::string& devicePath) {
-    if (port_.isOpen()) return kAlreadyOpen;
+    if (port_.isOpen()) return kPortAlreadyOpen;
     device_ = QString::fromStdString(devicePath);
     return std::nullopt;
 }
 
 SerialPort::Result QtSerialPort::setLineSettings(const LineSettings& s) {
-    if (s.baud <= 0) return kBadSetting;
+    if (s.baud <= 0) return kBadPortSetting;
     QSerialPort::DataBits dataBits;
     switch (s.dataBits) {
         case 5: dataBits = QSerialPort::Data5; break;
         case 6: dataBits = QSerialPort::Data6; break;
         case 7: dataBits = QSerialPort::Data7; break;
         case 8: dataBits = QSerialPort::Data8; break;
-        default: return kBadSetting;
+        default: return kBadPortSetting;
     }
     QSerialPort::Parity parity;
     switch (s.parity) {
@@ -50,14 +41,14 @@ SerialPort::Result QtSerialPort::setLineSettings(const LineSettings& s) {
         case 'O': parity = QSerialPort::OddParity; break;
         case 'M': parity = QSerialPort::MarkParity; break;
         case 'S': parity = QSerialPort::SpaceParity; break;
-        default: return kBadSetting;
+        default: return kBadPortSetting;
     }
     QSerialPort::StopBits stopBits;
     switch (s.stopBits) {
         case 1: stopBits = QSerialPort::OneStop; break;
         case 15: stopBits = QSerialPort::OneAndHalfStop; break;
         case 2: stopBits = QSerialPort::TwoStop; break;
-        default: return kBadSetting;
+        default: return kBadPortSetting;
     }
     baud_ = s.baud;
     dataBits_ = dataBits;
@@ -74,14 +65,14 @@ SerialPort::Result QtSerialPort::setDtr(bool on) {
 }
 
 SerialPort::Result QtSerialPort::setBufferSizes(int inBytes, int outBytes) {
-    if (inBytes < 0 || outBytes < 0) return kBadSetting;
+    if (inBytes < 0 || outBytes < 0) return kBadPortSetting;
     inBufferSize_ = inBytes;
     outBufferSize_ = outBytes;  // QSerialPort has no bound for what is written
     return std::nullopt;
 }
 
 SerialPort::Result QtSerialPort::open() {
-    if (port_.isOpen()) return kAlreadyOpen;
+    if (port_.isOpen()) return kPortAlreadyOpen;
     if (device_.isEmpty() || !QFileInfo::exists(device_)) return kNoSuchPort;
     port_.setPortName(device_);
     port_.setReadBufferSize(inBufferSize_);
@@ -122,14 +113,14 @@ void QtSerialPort::close() {
 }
 
 SerialPort::Result QtSerialPort::discardBuffers() {
-    if (!port_.isOpen()) return kNotOpen;
+    if (!port_.isOpen()) return kPortNotOpen;
     port_.clearError();
     if (!port_.clear(QSerialPort::AllDirections)) return failed();
     return std::nullopt;
 }
 
 SerialPort::Result QtSerialPort::write(const std::string& bytes) {
-    if (!port_.isOpen()) return kNotOpen;
+    if (!port_.isOpen()) return kPortNotOpen;
     port_.clearError();
     const QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
     if (port_.write(data) != data.size()) return failed();

@@ -11,10 +11,6 @@ namespace dervix {
 
 namespace {
 
-const SerialError kNotOpen{8018, "Operation valid only when the port is open"};
-const SerialError kAlreadyOpen{8005, "Port already open"};
-const SerialError kNoSuchPort{8002, "Invalid port number"};
-const SerialError kBadSetting{380, "Invalid property value"};
 
 constexpr int kHeld = WinSerialPort::kErrorBase + 2;
 constexpr int kOpenFailed = WinSerialPort::kErrorBase + 3;
@@ -99,7 +95,7 @@ WinSerialPort::~WinSerialPort() { close(); }
 bool WinSerialPort::isOpen() const { return io_->port != INVALID_HANDLE_VALUE; }
 
 SerialPort::Result WinSerialPort::setDevice(const std::string& devicePath) {
-    if (isOpen()) return kAlreadyOpen;
+    if (isOpen()) return kPortAlreadyOpen;
     device_ = devicePath;
     return std::nullopt;
 }
@@ -108,7 +104,7 @@ SerialPort::Result WinSerialPort::setLineSettings(const LineSettings& s) {
     const bool good = s.baud > 0 && s.dataBits >= 5 && s.dataBits <= 8 &&
                       std::string_view("NEOMS").find(s.parity) != std::string_view::npos &&
                       (s.stopBits == 1 || s.stopBits == 15 || s.stopBits == 2);
-    if (!good) return kBadSetting;
+    if (!good) return kBadPortSetting;
     line_ = s;
     return std::nullopt;
 }
@@ -119,14 +115,14 @@ SerialPort::Result WinSerialPort::setDtr(bool on) {
 }
 
 SerialPort::Result WinSerialPort::setBufferSizes(int inBytes, int outBytes) {
-    if (inBytes < 0 || outBytes < 0) return kBadSetting;
+    if (inBytes < 0 || outBytes < 0) return kBadPortSetting;
     inBufferSize_ = inBytes;
     outBufferSize_ = outBytes;
     return std::nullopt;
 }
 
 SerialPort::Result WinSerialPort::open() {
-    if (isOpen()) return kAlreadyOpen;
+    if (isOpen()) return kPortAlreadyOpen;
     const std::wstring name = FileName(device_);
     if (name.empty()) return kNoSuchPort;
     HANDLE port = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -257,7 +253,7 @@ void WinSerialPort::lost() {
 }
 
 SerialPort::Result WinSerialPort::discardBuffers() {
-    if (!isOpen()) return kNotOpen;
+    if (!isOpen()) return kPortNotOpen;
     // The pending read may hold bytes already; they go with the rest.
     io_->abandonRead();
     received_.clear();
@@ -284,7 +280,7 @@ void WinSerialPort::goneNow() {
 }
 
 SerialPort::Result WinSerialPort::write(const std::string& bytes) {
-    if (!isOpen()) return kNotOpen;
+    if (!isOpen()) return kPortNotOpen;
     const DWORD size = static_cast<DWORD>(bytes.size());
     DWORD n = 0;
     // Waited for here: the module's reply time counts from the frame.
