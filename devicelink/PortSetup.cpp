@@ -3,6 +3,7 @@
 
 #include "devicelink/DeviceLink.h"
 #include "devicelink/LineSettingsText.h"
+#include "platform/SystemNames.h"
 #include "shell/FrmDervix.h"
 #include "shell/Numbers.h"
 
@@ -64,11 +65,7 @@ void DeviceLink::reportOpenFailure(const std::string& failure) {
 
 std::string DeviceLink::PortDevice(Settings& settings, int portNumber) {
     std::string device = settings.GetIniValue("Ports", "Com" + std::to_string(portNumber));
-#ifdef _WIN32
-    if (device.empty() && portNumber >= 1) device = "COM" + std::to_string(portNumber);
-#else
-    if (device.empty() && portNumber >= 1) device = "/dev/ttyS" + std::to_string(portNumber - 1);
-#endif
+    if (device.empty() && portNumber >= 1) device = StandardPortDevice(portNumber);
     return device;
 }
 

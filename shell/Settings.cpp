@@ -2,20 +2,12 @@
 
 #include <cmath>
 
+#include "platform/SystemNames.h"
 #include "shell/Numbers.h"
-#ifdef _WIN32
-#include "platform/win/WinText.h"
-#endif
 
 namespace dervix {
 
-std::string Settings::GetShortPath(const std::string& path) {
-#ifdef _WIN32
-    return win::ToLatin1(win::ShortPath(win::Widen(path)));
-#else
-    return path;
-#endif
-}
+std::string Settings::GetShortPath(const std::string& path) { return ShortFolderPath(path); }
 
 std::string Settings::GetIniValue(const std::string& section, const std::string& key) {
     auto value = store_.read(section, key);

@@ -17,10 +17,7 @@ public:
     // Loads PortSettings, PortNumber and ModuleAddress; the empty text when the
     // port settings are complete, else the message of the last failing test.
     std::string CheckSettings(Globals& g);
-    // The short form of a folder (a UTF-8 path, as the program folder is
-    // known), as a value of the profile: on Windows GetShortPathNameW's, "\"
-    // between its parts, in the logic's text; the path as given where the
-    // system has no short form. Linux has no short names: the path unchanged.
+    // The short form of a folder, as the system gives it (SystemNames.h).
     static std::string GetShortPath(const std::string& path);
 
     static constexpr std::size_t kMaxValueLength = 254;

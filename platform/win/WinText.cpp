@@ -2,7 +2,28 @@
 
 #include "platform/win/WinApi.h"
 
+#include <optional>
+
 namespace dervix::win {
+
+namespace {
+
+// What a call that fills a buffer gives: it returns the length it wrote, or,
+// for too small a buffer, the size it needs (terminator included); 0 when it
+// fails (or, for a variable, when it is unset).
+template <typename Fill>
+std::optional<std::wstring> Filled(Fill fill) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = fill(buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return std::nullopt;
+        const bool fitted = n < buffer.size();
+        buffer.resize(n);
+        if (fitted) return buffer;
+    }
+}
+
+}  // namespace
 
 std::wstring Widen(const std::string& text, unsigned codePage) {
     if (text.empty()) return {};
@@ -45,17 +66,10 @@ std::string ToLatin1(const std::wstring& wide) {
 
 std::string FullPath(const std::string& path) {
     const std::wstring wide = Widen(path);
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-        if (n == 0) return path;
-        // Too small a buffer gives the size it needs, terminator included.
-        if (n < full.size()) {
-            full.resize(n);
-            return Narrow(full);
-        }
-        full.resize(n);
-    }
+    const std::optional<std::wstring> full = Filled([&wide](wchar_t* buffer, DWORD size) {
+        return ::GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
+    });
+    return full ? Narrow(*full) : path;
 }
 
 std::string ErrorText(unsigned long code) {
@@ -75,33 +89,15 @@ std::wstring ShortPath(const std::wstring& path) {
     std::wstring native = path;
     for (wchar_t& c : native)
         if (c == L'/') c = L'\\';
-    std::wstring shortForm(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n =
-            ::GetShortPathNameW(native.c_str(), shortForm.data(), static_cast<DWORD>(shortForm.size()));
-        if (n == 0) return path;
-        // Too small a buffer gives the size it needs, terminator included.
-        if (n < shortForm.size()) {
-            shortForm.resize(n);
-            return shortForm;
-        }
-        shortForm.resize(n);
-    }
+    return Filled([&native](wchar_t* buffer, DWORD size) { return ::GetShortPathNameW(native.c_str(), buffer, size); })
+        .value_or(path);
 }
 
 std::string Environment(const char* name) {
     const std::wstring wideName = Widen(name);
-    std::wstring value(256, L'\0');
-    for (;;) {
-        const DWORD n = ::GetEnvironmentVariableW(wideName.c_str(), value.data(), static_cast<DWORD>(value.size()));
-        if (n == 0) return {};
-        // A value that did not fit gives the size it needs, terminator included.
-        if (n < value.size()) {
-            value.resize(n);
-            return Narrow(value);
-        }
-        value.resize(n);
-    }
+    const std::optional<std::wstring> value = Filled(
+        [&wideName](wchar_t* buffer, DWORD size) { return ::GetEnvironmentVariableW(wideName.c_str(), buffer, size); });
+    return value ? Narrow(*value) : std::string();
 }
 
 std::string UserFolder(const char* variable, const char* underProfile) {

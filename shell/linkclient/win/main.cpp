@@ -102,6 +102,13 @@ void WatchServer(HWND server, bool kill, const char* ended = "the program closed
     }).detach();
 }
 
+// The program's end of a conversation.
+HWND ServerWindow(HCONV conversation) {
+    CONVINFO info{};
+    info.cb = sizeof info;
+    return DdeQueryConvInfo(conversation, QID_SYNC, &info) ? info.hwndPartner : nullptr;
+}
+
 int Transact(DWORD instance, const Command& command, const std::string& latin1Text) {
     const auto handle = [instance](const wchar_t* text) {
         return DdeCreateStringHandleW(instance, text, CP_WINUNICODE);
@@ -109,9 +116,7 @@ int Transact(DWORD instance, const Command& command, const std::string& latin1Te
     const HCONV conversation = DdeConnect(instance, handle(L"Dervix"), handle(L"Server"), nullptr);
     if (!conversation)
         return Fail(kNoServer);
-    CONVINFO info{};
-    info.cb = sizeof info;
-    const HWND server = DdeQueryConvInfo(conversation, QID_SYNC, &info) ? info.hwndPartner : nullptr;
+    const HWND server = ServerWindow(conversation);
     WatchServer(server, IsKill(command));
 
     const std::wstring item = dervix::win::Widen(command.item);
@@ -159,12 +164,7 @@ int Watch(const Command& command) {
         const HCONV conversation = DdeConnect(instance, handle(L"Dervix"), handle(L"Server"), nullptr);
         if (!conversation)
             return Fail(kNoServer);
-        if (g_watched.empty()) {
-            CONVINFO info{};
-            info.cb = sizeof info;
-            WatchServer(DdeQueryConvInfo(conversation, QID_SYNC, &info) ? info.hwndPartner : nullptr, false,
-                        "the program closed the link");
-        }
+        if (g_watched.empty()) WatchServer(ServerWindow(conversation), false, "the program closed the link");
         g_watched.emplace_back(conversation, name);
         const HSZ item = handle(dervix::win::Widen(name));
         if (!DdeClientTransaction(nullptr, 0, conversation, item, CF_TEXT, XTYP_ADVSTART, kAnswerTimeoutMs, nullptr))
