@@ -16,7 +16,7 @@
 #include "platform/qt/posix/EndSignals.h"
 #include "platform/qt/posix/LinkServer.h"
 #include "platform/qt/posix/QtSerialDevices.h"
-#include "platform/qt/posix/QtSerialPort.h"
+#include "platform/qt/posix/PosixSerialPort.h"
 #include "shell/LinkProtocol.h"
 #include "shell/Numbers.h"
 #include "simulator/qt/posix/InProcessSimulator.h"
@@ -71,7 +71,7 @@ private:
     std::string runtimeFolder_;
     std::unique_ptr<LineFile> logFile_;
     std::string logPath_;
-    QtSerialPort serial_;
+    PosixSerialPort serial_;
     QtSerialDevices devices_;
     SystemClock clock_;
     std::unique_ptr<sim::InProcessSimulator> simulator_;

@@ -4,12 +4,12 @@
 #include <csignal>
 #include <sys/stat.h>
 
-#include "platform/qt/posix/QtSerialPort.h"
+#include "platform/qt/posix/PosixSerialPort.h"
 
 using dervix::CommEvent::Dcb;
 using dervix::CommEvent::Receive;
 using dervix::LineSettings;
-using dervix::QtSerialPort;
+using dervix::PosixSerialPort;
 
 namespace {
 
@@ -27,7 +27,7 @@ QString Command(QProcess& p, const QByteArray& command) {
 
 // A port on the device, collecting what arrives.
 struct Port {
-    QtSerialPort port;
+    PosixSerialPort port;
     std::string received;
     QList<int> codes;
     bool open(const QString& device) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/qt/posix/QtSerialDevices.h"
-#include "platform/qt/posix/QtSerialPort.h"
+#include "platform/qt/posix/PosixSerialPort.h"
 #include "platform/qt/QtTimer.h"
 #include "shell/FrmDervix.h"
 #include "simulator/qt/posix/InProcessSimulator.h"
@@ -41,7 +41,7 @@ struct PtyRig {
     FakeProfileStore profile;
     FakeLineFile logFile;
     FakeDialogs dialogs;
-    QtSerialPort serial;
+    PosixSerialPort serial;
     QtTimer timer;
     WallClock clock;
     FakeEventPump pump;
