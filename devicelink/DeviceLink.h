@@ -59,7 +59,9 @@ private:
     void sendFailed(const std::string& description);
     // START or STOP sent and not yet answered or given up.
     bool runRequestAwaited() const;
-    // Sends the split code held back while START or STOP was awaited.
+    // Whether a request placed now waits for START's or STOP's reply.
+    bool heldBack(const std::string& request) const;
+    // Sends the request held back while START or STOP was awaited.
     void sendHeldRequest();
     std::string openPort();
     void reportOpenFailure(const std::string& failure);
@@ -67,10 +69,15 @@ private:
 
     FrmDervix& w_;
     unsigned sendFailures_ = 0;
-    // The latest split code placed while START or STOP was awaited.
+    // The latest request placed while START or STOP was awaited.
     std::string heldRequest_;
     // While the time-out box is open, the silence it tells of is not news.
     bool givingUp_ = false;
+    // START or STOP placed again because it went unanswered.
+    bool resending_ = false;
+    // A send found the port closed under it by its device's loss, and the
+    // line error that reports the loss has not been handled yet.
+    bool lossUntold_ = false;
 
     std::string device_;  // what the port was last opened on
     std::unique_ptr<SerialDevices::Watch> lostWatch_;

@@ -13,6 +13,20 @@ namespace dervix {
 namespace {
 constexpr int kRetryLimit = 15;
 const std::string kNoResponse = "NO RESPONSE";
+
+// Raises a flag for as long as a scope runs, however it is left: a box's
+// nested events may end the program by unwinding through it.
+class Raised {
+public:
+    explicit Raised(bool& flag) : flag_(flag), was_(std::exchange(flag, true)) {}
+    ~Raised() { flag_ = was_; }
+    Raised(const Raised&) = delete;
+    Raised& operator=(const Raised&) = delete;
+
+private:
+    bool& flag_;
+    bool was_;
+};
 }  // namespace
 
 std::string DeviceLink::FilterReplyBytes(const std::string& text) {
@@ -61,15 +75,21 @@ bool DeviceLink::noResponse() {
     if (givingUp_) return false;
     if (g.RetryCount < kRetryLimit) {
         ++g.RetryCount;
+        const Raised resending(resending_);
         w_.txtDVXScmd.setText(g.CurrentCommand);
         return false;
     }
     const std::string command = g.CurrentCommand;
     w_.settings.WriteIniValue(kSection, "ErrorStatus", command);
-    givingUp_ = true;
-    w_.log.LoggedMsgBox(command + " Timeout after " + SignedForm(kRetryLimit) + " retries", MsgBox::Information,
-                        kSection);
-    givingUp_ = false;
+    // What waited for START's or STOP's reply goes with the wait: sent now,
+    // a silent module would time it out too, with a second box and dialog.
+    // The dialog's OK sends CHECK, whose reply sends the current split.
+    heldRequest_.clear();
+    {
+        const Raised givingUp(givingUp_);
+        w_.log.LoggedMsgBox(command + " Timeout after " + SignedForm(kRetryLimit) + " retries",
+                            MsgBox::Information, kSection);
+    }
     g.RetryCount = 0;
     w_.cmdStart.setEnabled(true);
     g.LinkState = kReady;
@@ -81,7 +101,6 @@ bool DeviceLink::noResponse() {
         return true;
     }
     w_.DervixResp.setText("");
-    sendHeldRequest();
     w_.config.showModal();
     return false;
 }

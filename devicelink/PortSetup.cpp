@@ -71,6 +71,7 @@ std::string DeviceLink::PortDevice(Settings& settings, int portNumber) {
 
 std::string DeviceLink::OpenPort() {
     lostWatch_.reset();
+    lossUntold_ = false;
     w_.platform.reopenTimer.stop();
     device_.clear();
     return openPort();

@@ -55,7 +55,10 @@ void DeviceLink::MSComm_OnComm(int code) {
     if (eventText.empty() && !errorText.empty()) {
         // The device went away and the port is closed: watched for before
         // the boxes that follow, which must not hold back its reopening.
-        if (!w_.platform.serial.isOpen()) lineLost();
+        if (!w_.platform.serial.isOpen()) {
+            lossUntold_ = false;
+            lineLost();
+        }
         w_.platform.dialogs.beep();
         w_.DervixResp.setText("NO RESPONSE");
     }

@@ -38,15 +38,6 @@ constexpr Lettered kLettered[] = {
     {"ID", '%', 190},    {"CHECK", '%', 190}, {"TEST", 'B', 6000},  {"HOME", 'H', 1500},
 };
 
-// What is neither a command word nor KILL goes out as a split code (LOAD
-// as the stored one).
-bool IsSplitCodeRequest(const std::string& request) {
-    if (request == "KILL") return false;
-    for (const Lettered& l : kLettered)
-        if (request == l.request) return false;
-    return true;
-}
-
 }  // namespace
 
 DeviceLink::DeviceLink(FrmDervix& w) : w_(w) {}
@@ -77,6 +68,13 @@ bool DeviceLink::runRequestAwaited() const {
     return w_.g.LinkState == kWaiting && (w_.g.CurrentCommand == "START" || w_.g.CurrentCommand == "STOP");
 }
 
+bool DeviceLink::heldBack(const std::string& request) const {
+    // A re-send is START or STOP itself; a client must be able to end the
+    // program whatever is awaited; and once the time-out box is open the
+    // wait is over.
+    return runRequestAwaited() && !resending_ && !givingUp_ && request != "KILL";
+}
+
 void DeviceLink::txtDVXScmd_Change() {
     const std::string placed = w_.txtDVXScmd.text();
     if (placed.empty()) return;
@@ -88,11 +86,12 @@ void DeviceLink::txtDVXScmd_Change() {
     // as blanks, so no request can write lines that look like the program's.
     const std::string logged = EventLog::OneLine(placed);
     const std::string request = UpperLatin1(StripControlChars(placed));
-    if (runRequestAwaited() && IsSplitCodeRequest(request)) {
+    if (heldBack(request)) {
         // Sent now, it would take the place of START or STOP: the valve's
-        // reply would be taken for the code's, and Start/Stop would never
-        // learn whether the valve runs. The code follows the reply instead;
-        // only the latest one placed meanwhile is of any use to the module.
+        // reply would be taken for this request's, Start/Stop would never
+        // learn whether the valve runs, and the run's rotations would go
+        // uncounted. It follows the reply instead; of several placed
+        // meanwhile only the latest is sent, as only the latest is awaited.
         heldRequest_ = placed;
         w_.log.WriteLog("Send Command - [" + logged + "] held until " + g.CurrentCommand + " is answered");
         w_.txtDVXScmd.setText("");
@@ -105,9 +104,13 @@ void DeviceLink::txtDVXScmd_Change() {
     std::snprintf(address, sizeof address, "%X", static_cast<unsigned>(g.ModuleAddress));
     g.CurrentCommand = request;
     // A port that a failed step closes has met its device's loss before the
-    // line error that tells of it: that error follows and is the report.
+    // line error that tells of it: that error follows and is the report, for
+    // this request and for any other that meets the closed port before it.
     const bool wasOpen = port.isOpen();
-    const auto lost = [&] { return lostWatch_ || (wasOpen && !port.isOpen()); };
+    const auto lost = [&] {
+        if (wasOpen && !port.isOpen()) lossUntold_ = true;
+        return lostWatch_ || lossUntold_;
+    };
     auto discarded = port.discardBuffers();
     // A client must be able to end the program even while the port is closed.
     if (g.CurrentCommand == "KILL") w_.endProgram();

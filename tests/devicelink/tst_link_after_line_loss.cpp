@@ -201,6 +201,39 @@ private slots:
         QCOMPARE(rig.serial.frames.size(), frames);
     }
 
+    // Pollers: one request's write meets the device's loss and closes the
+    // port; others meet the closed port before the line error that reports
+    // the loss has been handled. They are all part of that one loss.
+    void requestsBeforeTheLossIsOnRecord_data() {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<int>("boxes");
+        // Watched for: the loss is logged and its return brings CHECK.
+        QTest::newRow("an adapter that comes back") << QString::fromStdString(kById) << 0;
+        // Never back under its name: the re-send that cannot leave tells it.
+        QTest::newRow("a pseudo-terminal") << "/dev/pts/3" << 1;
+    }
+    void requestsBeforeTheLossIsOnRecord() {
+        QFETCH(QString, device);
+        QFETCH(int, boxes);
+        Rig rig;
+        rig.profile.content = "[Ports]\nCom1=" + device.toStdString() + "\n";
+        rig.devices.plug(kAdapter);
+        rig.startAndAnswerCheck();
+        rig.serial.deliver("G1\r\n");
+        rig.w->g.LogEnabled = 1;
+        rig.serial.goneAtWrite = true;
+        rig.devices.unplug(kAdapter.path);
+        for (int client = 0; client < 3; ++client) rig.w->txtDVXScmd.setText("STATUS");
+        QVERIFY(!rig.serial.isOpen());
+        QCOMPARE(rig.dialogs.boxes.size(), std::size_t(0));
+        QCOMPARE(LogLines(rig, "not sent, the port is lost"), 3);
+        rig.serial.raise(Dcb);
+        QCOMPARE(LogLines(rig, "Port lost"), 1);
+        QCOMPARE(rig.dialogs.boxes.size(), std::size_t(boxes));
+        for (const auto& box : rig.dialogs.boxes)
+            QCOMPARE(box.prompt.substr(0, kSendFailureHead.size()), kSendFailureHead);
+    }
+
     // An operator's request on a closed port: the same, and the button that
     // sent it comes back.
     void startOnAClosedPort() {

@@ -21,6 +21,9 @@ private slots:
     void closedPortReportsAndSendsNothing();
     void slotsAreEmptiedAroundAFrame();
     void sameRequestPlacedTwiceIsSentTwice();
+    void heldBehindTheRunRequest_data();
+    void heldBehindTheRunRequest();
+    void killIsNeverHeld();
 };
 
 void TransmitterTest::frameCarriesAddressInHex_data() {
@@ -163,6 +166,89 @@ void TransmitterTest::sameRequestPlacedTwiceIsSentTwice() {
     rig.w->txtDVXScmd.setText("STATUS");
     rig.w->txtDVXScmd.setText("STATUS");
     QCOMPARE(rig.serial.frames.size(), frames + 2);
+}
+
+void TransmitterTest::heldBehindTheRunRequest_data() {
+    QTest::addColumn<QString>("run");
+    QTest::addColumn<QStringList>("placed");  // through the link while the run request waits
+    QTest::addColumn<QString>("end");         // how the wait ends
+    QTest::addColumn<QList<QByteArray>>("after");  // frames that follow, but for the run request's own
+    QTest::newRow("status behind START, after its reply") << "START" << QStringList{"STATUS"} << "reply"
+                                                          << QList<QByteArray>{"G1S\r\n"};
+    QTest::newRow("status behind STOP, after its reply") << "STOP" << QStringList{"STATUS"} << "reply"
+                                                         << QList<QByteArray>{"G1S\r\n"};
+    QTest::newRow("the latest of two picks") << "START" << QStringList{" 5", " 7"} << "reply"
+                                             << QList<QByteArray>{"G1F7\r\n"};
+    QTest::newRow("a pick, then the About box's MODEL") << "STOP" << QStringList{" 9", "MODEL"} << "reply"
+                                                        << QList<QByteArray>{"G1T\r\n"};
+    QTest::newRow("a pick, dropped when START times out") << "START" << QStringList{" 5"} << "time-out"
+                                                          << QList<QByteArray>{};
+    QTest::newRow("status, dropped when STOP times out") << "STOP" << QStringList{"STATUS"} << "time-out"
+                                                         << QList<QByteArray>{};
+    // Nothing left the port and nothing will answer; the next reply, to
+    // another request, must not bring the pick.
+    QTest::newRow("a pick, dropped when the send fails") << "START" << QStringList{" 5"} << "send failure"
+                                                         << QList<QByteArray>{"G1S\r\n"};
+}
+
+// A request placed while START or STOP awaits its reply would take its
+// place: the valve's reply would be taken for the other's, and Start/Stop
+// would never learn whether the valve runs.
+void TransmitterTest::heldBehindTheRunRequest() {
+    QFETCH(QString, run);
+    QFETCH(QStringList, placed);
+    QFETCH(QString, end);
+    QFETCH(QList<QByteArray>, after);
+    Rig rig;
+    rig.startAndAnswerCheck();
+    rig.serial.deliver("G1\r\n");  // the split code's
+    rig.w->g.CurValveFreq = 2.0f;
+    if (run == "STOP") {
+        rig.w->cmdStart.click();
+        rig.serial.deliver("G1\r\n");
+        QCOMPARE(rig.w->cmdStart.caption(), std::string("&Stop"));
+        rig.clock.advance(std::chrono::seconds(30));
+    }
+    const std::size_t first = rig.serial.frames.size();
+    const std::string runFrame = run == "START" ? "G1C\r\n" : "G1D\r\n";
+    rig.w->cmdStart.click();
+    for (const QString& request : placed) rig.w->txtDVXScmd.setText(request.toStdString());
+    QCOMPARE(rig.serial.frames.size(), first + 1);  // held, not sent
+    QCOMPARE(rig.w->g.CurrentCommand, run.toStdString());
+
+    if (end == "reply") {
+        rig.serial.deliver("G1\r\n");
+        // The button tells the valve's true state, and the run is counted.
+        QVERIFY(rig.w->cmdStart.enabled());
+        QCOMPARE(rig.w->cmdStart.caption(), std::string(run == "START" ? "&Stop" : "&Start"));
+        QCOMPARE(rig.profile.get("Running").empty(), run == "STOP");
+        if (run == "STOP") QCOMPARE(rig.profile.get("Rotations"), std::string("60"));
+    } else if (end == "time-out") {
+        for (int i = 0; i < 16; ++i) rig.timer.fire();
+        QCOMPARE(rig.dialogs.boxes.size(), std::size_t(1));
+        QCOMPARE(Q(rig.dialogs.boxes[0].prompt), Q(run.toStdString() + " Timeout after  15 retries"));
+        QCOMPARE(rig.profile.get("ErrorStatus"), run.toStdString());
+        QVERIFY(!rig.timer.isActive());
+    } else {
+        rig.serial.close();
+        rig.timer.fire();  // the re-send cannot leave
+        QCOMPARE(rig.dialogs.boxes.size(), std::size_t(1));
+        rig.serial.opened = true;
+        rig.w->txtDVXScmd.setText("STATUS");
+        rig.serial.deliver("G1READY\r\n");
+    }
+    QList<QByteArray> sent;
+    for (std::size_t i = first; i < rig.serial.frames.size(); ++i)
+        if (rig.serial.frames[i] != runFrame) sent << Q(rig.serial.frames[i]);
+    QCOMPARE(sent, after);
+}
+
+void TransmitterTest::killIsNeverHeld() {
+    Rig rig;
+    rig.startAndAnswerCheck();
+    rig.w->cmdStart.click();
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, rig.w->txtDVXScmd.setText("KILL"));
+    QCOMPARE(rig.process.terminations, 1);
 }
 
 QTEST_GUILESS_MAIN(TransmitterTest)

@@ -34,6 +34,10 @@ SerialPort::Result FakeSerialPort::discardBuffers() {
 SerialPort::Result FakeSerialPort::write(const std::string& bytes) {
     if (!opened) return SerialError{8018, "Operation valid only when the port is open"};
     if (failWrite) return failWrite;
+    if (goneAtWrite) {
+        opened = false;
+        return SerialError{8104, "Input/output error"};
+    }
     frames.push_back(bytes);
     return std::nullopt;
 }

@@ -53,6 +53,9 @@ public:
     std::string pending;  // received, not yet read
     std::optional<SerialError> failOpen;
     std::optional<SerialError> failWrite;
+    // A write meets the device's loss: the port closes before it fails, and
+    // the line error is the test's to raise.
+    bool goneAtWrite = false;
     std::function<void(int)> handler;
 };
 
