@@ -24,6 +24,7 @@ private slots:
     void heldBehindTheRunRequest_data();
     void heldBehindTheRunRequest();
     void killIsNeverHeld();
+    void requestInTheTimeOutBoxIsSent();
 };
 
 void TransmitterTest::frameCarriesAddressInHex_data() {
@@ -181,12 +182,13 @@ void TransmitterTest::heldBehindTheRunRequest_data() {
                                              << QList<QByteArray>{"G1F7\r\n"};
     QTest::newRow("a pick, then the About box's MODEL") << "STOP" << QStringList{" 9", "MODEL"} << "reply"
                                                         << QList<QByteArray>{"G1T\r\n"};
+    // Sent after the time-out, a silent module would time it out too, with a
+    // second box; nor may the next reply, to another request, bring it.
     QTest::newRow("a pick, dropped when START times out") << "START" << QStringList{" 5"} << "time-out"
-                                                          << QList<QByteArray>{};
-    QTest::newRow("status, dropped when STOP times out") << "STOP" << QStringList{"STATUS"} << "time-out"
-                                                         << QList<QByteArray>{};
-    // Nothing left the port and nothing will answer; the next reply, to
-    // another request, must not bring the pick.
+                                                          << QList<QByteArray>{"G1S\r\n"};
+    QTest::newRow("MODEL, dropped when STOP times out") << "STOP" << QStringList{"MODEL"} << "time-out"
+                                                         << QList<QByteArray>{"G1S\r\n"};
+    // Nothing left the port and nothing will answer.
     QTest::newRow("a pick, dropped when the send fails") << "START" << QStringList{" 5"} << "send failure"
                                                          << QList<QByteArray>{"G1S\r\n"};
 }
@@ -234,6 +236,8 @@ void TransmitterTest::heldBehindTheRunRequest() {
         rig.timer.fire();  // the re-send cannot leave
         QCOMPARE(rig.dialogs.boxes.size(), std::size_t(1));
         rig.serial.opened = true;
+    }
+    if (end != "reply") {
         rig.w->txtDVXScmd.setText("STATUS");
         rig.serial.deliver("G1READY\r\n");
     }
@@ -249,6 +253,21 @@ void TransmitterTest::killIsNeverHeld() {
     rig.w->cmdStart.click();
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, rig.w->txtDVXScmd.setText("KILL"));
     QCOMPARE(rig.process.terminations, 1);
+}
+
+// Once the time-out box is open the wait is over: a client's request
+// placed meanwhile goes out at once, as it would a moment later.
+void TransmitterTest::requestInTheTimeOutBoxIsSent() {
+    Rig rig;
+    rig.startAndAnswerCheck();
+    rig.w->cmdStart.click();
+    rig.dialogs.answers.push_back([&rig](const ShownBox&) {
+        rig.w->txtDVXScmd.setText("STATUS");
+        return MsgBox::ResultOk;
+    });
+    for (int i = 0; i < 16; ++i) rig.timer.fire();
+    QCOMPARE(rig.dialogs.boxes.size(), std::size_t(1));
+    QCOMPARE(Q(rig.lastFrame()), QByteArray("G1S\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TransmitterTest)
