@@ -79,7 +79,8 @@ private slots:
         QTest::newRow("no device set") << "unset" << 8002 << "Invalid port number";
         QTest::newRow("open twice") << "twice" << 8005 << "Port already open";
         QTest::newRow("device changed while open") << "rename" << 8005 << "Port already open";
-        QTest::newRow("held by another") << "other" << PosixSerialPort::kErrorBase + 2 << "";
+        QTest::newRow("held by another") << "other" << PosixSerialPort::kErrorBase + 2
+                                         << "Permission error while locking the device";
         QTest::newRow("parity refused by a pty") << "parity" << PosixSerialPort::kErrorBase + 7 << "";
         QTest::newRow("four data bits") << "bits" << 380 << "Invalid property value";
         QTest::newRow("write while closed") << "write" << 8018 << "Operation valid only when the port is open";

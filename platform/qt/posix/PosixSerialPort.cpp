@@ -33,6 +33,9 @@ SerialError SystemError(int number, int error) {
     return {PosixSerialPort::kErrorBase + number, std::strerror(error)};
 }
 
+// The words operators have always met for a port another program holds.
+const SerialError kLocked{PosixSerialPort::kErrorBase + kHeld, "Permission error while locking the device"};
+
 tcflag_t SizeFlag(int dataBits) {
     switch (dataBits) {
         case 5: return CS5;
@@ -113,7 +116,7 @@ SerialPort::Result PosixSerialPort::open() {
     struct stat node {};
     if (device_.empty() || ::stat(device_.c_str(), &node) != 0) return kNoSuchPort;
     auto lock = LockDevice(device_);
-    if (!lock) return SystemError(kHeld, EBUSY);
+    if (!lock) return kLocked;
     const int fd = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
@@ -125,9 +128,8 @@ SerialPort::Result PosixSerialPort::open() {
     // descriptor's own lock, which a crash cannot leave behind; exclusive
     // mode keeps out those that ask for neither.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
-        return SystemError(kHeld, error);
+        return kLocked;
     }
     ::ioctl(fd, TIOCEXCL);
     fd_ = fd;
