@@ -3,6 +3,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "platform/qt/posix/QtSerialDevices.h"
@@ -69,6 +71,24 @@ private slots:
         port.close();
         QVERIFY(!port.isOpen());
         QVERIFY(!port.open());  // the recorded settings are applied again
+    }
+
+    // Other programs are kept off the line while it is ours, and only then:
+    // the terminal stays exclusive while any descriptor of it is open (the
+    // simulator's own end), and would refuse our next open as another user.
+    void exclusiveOnlyWhileOpen() {
+        const int other = ::open(path_.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(other >= 0);
+        const auto exclusive = [other] {
+            int on = -1;
+            return ::ioctl(other, TIOCGEXCL, &on) == 0 ? on : -1;
+        };
+        PosixSerialPort port;
+        QVERIFY(!OpenLikeTheProgram(port, path_));
+        QCOMPARE(exclusive(), 1);
+        port.close();
+        QCOMPARE(exclusive(), 0);
+        ::close(other);
     }
 
     void failures_data() {

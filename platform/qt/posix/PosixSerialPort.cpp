@@ -182,7 +182,12 @@ void PosixSerialPort::close() {
     events_.closed();
     readable_.reset();  // lets go of the descriptor before it is closed
     received_.clear();
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) {
+        // The terminal keeps exclusive mode while any other descriptor of it
+        // is open (the simulator's own end): our next open would be refused.
+        ::ioctl(fd_, TIOCNXCL);
+        ::close(fd_);
+    }
     fd_ = -1;
     lock_.reset();
 }
