@@ -89,9 +89,9 @@ WalkedFolder WalkToFolder(const std::string& folder, bool makeMissing) {
         }
         if (child < 0) {
             result.error = errno;
-            struct stat link {};
-            if ((errno == ENOTDIR || errno == ELOOP) && ::fstatat(fd, name.c_str(), &link, AT_SYMLINK_NOFOLLOW) == 0 &&
-                S_ISLNK(link.st_mode))
+            struct stat entry {};
+            if ((errno == ENOTDIR || errno == ELOOP) && ::fstatat(fd, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(entry.st_mode))
                 result.refused = Below(at, name) + " is a symbolic link, not followed there";
         }
         ::close(fd);
