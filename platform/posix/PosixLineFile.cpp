@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/posix/FileOps.h"
+#include "platform/posix/FolderWalk.h"
 
 namespace dervix {
 
@@ -14,13 +15,13 @@ namespace {
 
 const char* const kNotRegular = "not a regular file";
 
-int OpenForAppend(const std::string& path) {
+int OpenForAppend(int folder, const std::string& name) {
     // Without O_NONBLOCK, opening a named pipe waits for a reader: for ever
     // once a log collector has ended, and the whole program with it.
     const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
     int fd;
     do {
-        fd = ::open(path.c_str(), flags, 0644);
+        fd = ::openat(folder, name.c_str(), flags, 0644);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -28,13 +29,22 @@ int OpenForAppend(const std::string& path) {
 }  // namespace
 
 AppendingLineFile::Attempt PosixLineFile::appendOnce(const std::string& path, const std::string& bytes) {
-    const int fd = OpenForAppend(path);
+    // The folder is reached anew for each line, never through a link: one
+    // put on the way since the last line is refused, not followed.
+    const posix::WalkedFolder folder = posix::WalkToFolder(posix::FolderOf(path), false);
+    if (folder.fd < 0) {
+        if (!folder.refused.empty()) return {folder.refused};
+        return {posix::ErrnoText(folder.error), folder.error == ENOENT};
+    }
+    const int fd = OpenForAppend(folder.fd, posix::NameOf(path));
+    const int openError = fd < 0 ? errno : 0;
+    ::close(folder.fd);
     if (fd < 0) {
         // A pipe nobody reads, a device that is not there; and, said plainly,
         // the link O_NOFOLLOW turned away.
-        if (errno == ENXIO) return {kNotRegular};
-        if (errno == ELOOP) return {"a symbolic link, not followed there"};
-        return {posix::ErrnoText(errno), errno == ENOENT};
+        if (openError == ENXIO) return {kNotRegular};
+        if (openError == ELOOP) return {"a symbolic link, not followed there"};
+        return {posix::ErrnoText(openError), openError == ENOENT};
     }
     // A pipe with a reader, a device: opened, but no place for a log.
     struct stat st {};
@@ -54,8 +64,11 @@ AppendingLineFile::Attempt PosixLineFile::appendOnce(const std::string& path, co
 }
 
 std::string PosixLineFile::makeFolders(const std::string& folder) {
-    const int error = posix::MakeFolders(folder, 0700);
-    return error == 0 ? std::string() : posix::ErrnoText(error);
+    // Made the way lines are written, so that no link on it is followed.
+    const posix::WalkedFolder made = posix::WalkToFolder(folder, true);
+    if (made.fd >= 0) ::close(made.fd);
+    if (!made.refused.empty()) return made.refused;
+    return made.fd >= 0 ? std::string() : posix::ErrnoText(made.error);
 }
 
 }  // namespace dervix

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "platform/posix/FileOps.h"
 
@@ -31,6 +33,19 @@ std::string UserName() {
     return std::to_string(getuid());
 }
 
+// A folder or a socket of this user's own, judged by itself: a link in its
+// place is not followed, as anyone can plant one in /tmp.
+std::string NotOwn(const std::string& path, const struct stat& st, mode_t type) {
+    if ((st.st_mode & S_IFMT) != type) return path + (type == S_IFDIR ? " is not a folder" : " is not a socket");
+    if (st.st_uid != ::geteuid()) return path + " belongs to another user";
+    return {};
+}
+
+// The fallback's /tmp/runtime-<user>, checked like the runtime folder itself.
+bool IsFallbackParent(const std::string& parent) {
+    return parent.rfind("/tmp/runtime-", 0) == 0 && posix::FolderOf(parent) == "/tmp";
+}
+
 // One level of the runtime path: made when absent, then checked without
 // following a link, since anyone can plant one in /tmp. Only a folder made
 // here is given its mode: an existing one may be the user's home or a shared
@@ -41,8 +56,7 @@ std::string EnsurePrivateFolder(const std::string& folder) {
     if (!created && errno != EEXIST) return "cannot create " + folder + ": " + posix::ErrnoText(errno);
     struct stat st {};
     if (::lstat(folder.c_str(), &st) != 0) return "cannot examine " + folder + ": " + posix::ErrnoText(errno);
-    if (!S_ISDIR(st.st_mode)) return folder + " is not a folder";
-    if (st.st_uid != ::geteuid()) return folder + " belongs to another user";
+    if (std::string why = NotOwn(folder, st, S_IFDIR); !why.empty()) return why;
     // The umask may have taken more than the group's and others' bits.
     if (created && (st.st_mode & 07777) != 0700 && ::chmod(folder.c_str(), 0700) != 0)
         return "cannot set the mode of " + folder + ": " + posix::ErrnoText(errno);
@@ -83,13 +97,28 @@ FolderResult PrepareRuntimeFolder(const std::string& folder) {
     // chosen folder) or the fallback's /tmp/runtime-<user>, which is made
     // and checked like the final folder itself.
     const std::string parent = posix::FolderOf(folder);
-    if (parent.rfind("/tmp/runtime-", 0) == 0 && posix::FolderOf(parent) == "/tmp") {
+    if (IsFallbackParent(parent)) {
         result.error = EnsurePrivateFolder(parent);
     } else if (int e = posix::MakeFolders(parent, 0700)) {
         result.error = "cannot create " + parent + ": " + posix::ErrnoText(e);
     }
     if (result.error.empty()) result.error = EnsurePrivateFolder(folder);
     return result;
+}
+
+std::string CheckRuntimeOwner(const std::string& folder, const std::string& socket) {
+    std::vector<std::pair<std::string, mode_t>> places;
+    if (IsFallbackParent(posix::FolderOf(folder))) places.emplace_back(posix::FolderOf(folder), S_IFDIR);
+    places.emplace_back(folder, S_IFDIR);
+    places.emplace_back(socket, S_IFSOCK);
+    for (const auto& [path, type] : places) {
+        struct stat st {};
+        // Nothing there, or nothing this user may look at: nobody to talk to,
+        // as connecting will tell.
+        if (::lstat(path.c_str(), &st) != 0) return {};
+        if (std::string why = NotOwn(path, st, type); !why.empty()) return why;
+    }
+    return {};
 }
 
 InstanceLock::~InstanceLock() { release(); }

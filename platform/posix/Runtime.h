@@ -23,6 +23,15 @@ struct FolderResult {
 FolderResult PrepareRuntimeFolder();
 FolderResult PrepareRuntimeFolder(const std::string& folder);
 
+// Why the program at socket (in folder, the runtime folder) may be another
+// user's, or the empty text: the folder, the fallback's /tmp/runtime-<user>
+// above it and the socket must each be this user's own and no link, by the
+// rule the program applies to its folder. A client asks this before it
+// sends anything: another user who made the fallback folder first would
+// otherwise get its requests and could answer them as he pleased. What is
+// not there passes; connecting tells that nobody is.
+std::string CheckRuntimeOwner(const std::string& folder, const std::string& socket);
+
 // flock on "<runtime folder>/instance.lock". The kernel drops the lock when
 // the holder ends in any way, so a crashed instance never blocks the next.
 class InstanceLock {

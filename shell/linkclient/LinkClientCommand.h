@@ -10,7 +10,9 @@
 //                               change is one line
 //
 // Exit status: 0 done, 1 the program refused the request, 2 wrong usage or
-// no program to talk to (for watch: the program has ended). Arguments and
+// no program to talk to (for watch: the program has ended), also when the
+// one found may be another user's (on Linux: its folder or socket is not this
+// user's own, or it runs as someone else). Arguments and
 // printed texts are UTF-8.
 #include <cstddef>
 #include <cstdio>

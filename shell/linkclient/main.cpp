@@ -4,6 +4,9 @@
 #include <QFile>
 #include <QLocalSocket>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -48,6 +51,15 @@ int Watch(QLocalSocket& socket, const Command& command) {
     return Fail("the program closed the link");
 }
 
+// The program at the other end runs as this user: the checks of the
+// folder and the socket cannot see one swapped in between, this can.
+bool ServedByThisUser(const QLocalSocket& socket) {
+    struct ucred peer {};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+           peer.uid == ::geteuid();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,12 +71,20 @@ int main(int argc, char** argv) {
     const std::string& text = command.text;
 
     QCoreApplication app(argc, argv);
-    const QString path = QFile::decodeName(QByteArray::fromStdString(dervix::RuntimeFolderPath() + "/Server"));
+    const std::string folder = dervix::RuntimeFolderPath();
+    const std::string server = folder + "/Server";
+    // Nothing goes to a program that may not be this user's: without
+    // XDG_RUNTIME_DIR the folder is in /tmp, where anyone may have made it.
+    if (const std::string why = dervix::CheckRuntimeOwner(folder, server); !why.empty())
+        return Fail("not talking to the program at " + server + ": " + why);
+    const QString path = QFile::decodeName(QByteArray::fromStdString(server));
     QLocalSocket socket;
     socket.connectToServer(path);
     if (!socket.waitForConnected(5000))
         return Fail("cannot reach the program at " + path.toStdString() + ": " + socket.errorString().toStdString() +
                     " (is it running?)");
+    if (!ServedByThisUser(socket))
+        return Fail("not talking to the program at " + server + ": it is served by another user");
     if (command.watch) return Watch(socket, command);
 
     const std::string request =
