@@ -115,11 +115,13 @@ class Simulator:
 
     With -v the simulator shows every frame ("<- ") and every piece of a
     reply ("-> ") on stderr; a reader thread counts them with their times.
+    verbose=False leaves -v out, for loads of thousands of frames a second
+    that the reader would slow down: then only status() counts frames.
     """
 
-    def __init__(self, binaries, extra_args=()):
+    def __init__(self, binaries, extra_args=(), verbose=True):
         self.proc = subprocess.Popen(
-            [os.path.join(binaries, "dervantix-sim"), "-v", *extra_args],
+            [os.path.join(binaries, "dervantix-sim"), *(["-v"] if verbose else []), *extra_args],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         first = self.proc.stdout.readline().decode().strip()
         if not first.startswith("/"):
