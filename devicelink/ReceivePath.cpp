@@ -51,7 +51,7 @@ void DeviceLink::MSComm_OnComm(int code) {
     } else {
         w_.log.WriteLog("MScomm_OnComm - Unknown error or event : " + SignedForm(code));
     }
-    w_.log.WriteLog("Receive - RSP=[" + w_.DervixResp.text() + "] ERR=[" + errorText + "] EVN=[" + eventText + "]");
+    w_.log.WriteLog("Receive - RSP=[" + EventLog::OneLine(w_.DervixResp.text()) + "] ERR=[" + errorText + "] EVN=[" + eventText + "]");
     if (eventText.empty() && !errorText.empty()) {
         // The device went away and the port is closed: watched for before
         // the boxes that follow, which must not hold back its reopening.

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "shell/Settings.h"
+#include "shell/TextEscape.h"
 
 namespace dervix {
 
@@ -19,10 +20,11 @@ EventLog::EventLog(Globals& g, Clock& clock, LineFile& file, Dialogs& dialogs, E
 
 std::string EventLog::logPath() const { return path_; }
 
-std::string EventLog::OneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\r' || c == '\n' || c == '\0') c = ' ';
-    return text;
+std::string EventLog::OneLine(std::string_view text) { return EscapeControls(text); }
+
+std::string EventLog::ReplyText(std::string_view text) {
+    if (!text.ends_with("\r\n")) return EscapeControls(text);
+    return EscapeControls(text.substr(0, text.size() - 2)) + "\r\n";
 }
 
 std::string EventLog::Stamp(const LocalTime& t) {

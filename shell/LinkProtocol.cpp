@@ -4,24 +4,42 @@
 #include <vector>
 
 #include "shell/FrmDervix.h"
+#include "shell/TextEscape.h"
 
 namespace dervix {
 
 std::string LinkEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out.push_back(c);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        // A C1 control (U+0080 to U+009F) is C2 and one byte 80 to 9F in UTF-8;
+        // the bytes of every other sequence are 80 and above, and pass.
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+        if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            AppendEscaped(out, next);
+            ++i;
+        } else if (byte < 0x80) {
+            AppendEscaped(out, byte);
+        } else {
+            out.push_back(text[i]);
+        }
     }
     return out;
 }
+
+std::string LinkEscapeLatin1(std::string_view latin1) { return EscapeControls(latin1); }
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
 
 std::optional<std::string> LinkUnescape(std::string_view text) {
     std::string out;
@@ -36,6 +54,14 @@ std::optional<std::string> LinkUnescape(std::string_view text) {
         case '\\': out.push_back('\\'); break;
         case 'r': out.push_back('\r'); break;
         case 'n': out.push_back('\n'); break;
+        case 'x': {
+            const int high = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
+            const int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
+            if (high < 0 || low < 0) return std::nullopt;
+            out += Latin1ToUtf8(std::string(1, static_cast<char>(high * 16 + low)));
+            i += 2;
+            break;
+        }
         default: return std::nullopt;
         }
     }

@@ -9,7 +9,11 @@
 //   UNWATCH <item>          ->  OK
 //   anything else           ->  ERR <reason>  (and nothing changes)
 //
-// Lines are UTF-8; in texts, backslash, CR and LF are written \\, \r, \n.
+// Lines are UTF-8. In texts, backslash, CR and LF are written \\, \r and \n,
+// and every other control character (U+0000 to U+001F, U+007F to U+009F) as
+// \x and two hexadecimal digits (\x1B for ESC), so that a text shown on a
+// terminal cannot steer it. \xHH stands for U+00HH in a request as well; a
+// control character sent as it is (a tab, say) is taken as it is.
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -27,9 +31,13 @@ struct LinkWatchList;
 inline constexpr std::array<std::string_view, 5> kLinkItems{"txtFlowRate", "txtDVXScmd", "DervixResp", "Label3",
                                                             "Label5"};
 
-// Backslash, CR and LF written as \\, \r and \n; every other byte as is.
+// UTF-8 text with backslash, CR, LF and the other control characters
+// escaped as above; every other byte as is.
 std::string LinkEscape(std::string_view text);
-// The reverse; nullopt for any other escape or a backslash at the end.
+// The same for a Latin-1 text; the result is Latin-1 as well.
+std::string LinkEscapeLatin1(std::string_view latin1);
+// The reverse of LinkEscape; nullopt for any other escape, a \x without two
+// hexadecimal digits, or a backslash at the end.
 std::optional<std::string> LinkUnescape(std::string_view text);
 
 // Whether text is well-formed UTF-8 (no overlong forms, no surrogates,

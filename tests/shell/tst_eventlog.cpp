@@ -40,6 +40,8 @@ private slots:
     void stamp_data();
     void stamp();
     void lineThroughClockAndFile();
+    void textFromOutside_data();
+    void textFromOutside();
     void loggingSwitch_data();
     void loggingSwitch();
     void linesInCallOrder();
@@ -99,6 +101,45 @@ void TestEventLog::lineThroughClockAndFile() {
     QCOMPARE(QString::fromStdString(file.lines[0]), QString("Dec 06 2026 10:18:05 PM: Send Command - [CHECK]\r\n"));
     QCOMPARE(QString::fromStdString(file.lastPath), QString("/opt/dervix/Dervix.txt"));
     QCOMPARE(QString::fromStdString(log.logPath()), QString("/opt/dervix/Dervix.txt"));
+}
+
+void TestEventLog::textFromOutside_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("oneLine");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("plain") << QByteArray("G1READY") << QByteArray("G1READY") << QByteArray("G1READY");
+    QTest::newRow("a reply's closing CR LF") << QByteArray("G1READY\r\n") << QByteArray("G1READY\\r\\n")
+                                             << QByteArray("G1READY\r\n");
+    QTest::newRow("a forged line")
+        << QByteArray("x\r\nDec 08 2026 06:00:00 PM: MSGBOX forged")
+        << QByteArray("x\\r\\nDec 08 2026 06:00:00 PM: MSGBOX forged")
+        << QByteArray("x\\r\\nDec 08 2026 06:00:00 PM: MSGBOX forged");
+    QTest::newRow("a forged line closed by CR LF")
+        << QByteArray("x\nDec 08 2026 06:00:00 PM: y\r\n") << QByteArray("x\\nDec 08 2026 06:00:00 PM: y\\r\\n")
+        << QByteArray("x\\nDec 08 2026 06:00:00 PM: y\r\n");
+    QTest::newRow("CR LF twice") << QByteArray("\r\n\r\n") << QByteArray("\\r\\n\\r\\n")
+                                 << QByteArray("\\r\\n\r\n");
+    QTest::newRow("LF CR at the end") << QByteArray("G1\n\r") << QByteArray("G1\\n\\r") << QByteArray("G1\\n\\r");
+    QTest::newRow("CR alone at the end") << QByteArray("G1\r") << QByteArray("G1\\r") << QByteArray("G1\\r");
+    QTest::newRow("NUL, tab, VT, FF") << QByteArray("a\0b\tc\x0B\x0C", 7) << QByteArray("a\\x00b\\x09c\\x0B\\x0C")
+                                      << QByteArray("a\\x00b\\x09c\\x0B\\x0C");
+    QTest::newRow("ESC clearing a screen") << QByteArray("\x1B[2J") << QByteArray("\\x1B[2J") << QByteArray("\\x1B[2J");
+    QTest::newRow("DEL and C1") << QByteArray("\x7F\x80\x9B\x9F") << QByteArray("\\x7F\\x80\\x9B\\x9F")
+                                << QByteArray("\\x7F\\x80\\x9B\\x9F");
+    QTest::newRow("backslash") << QByteArray("a\\x1B") << QByteArray("a\\\\x1B") << QByteArray("a\\\\x1B");
+    QTest::newRow("Latin-1 letters pass") << QByteArray("\xA0\xE9\xFE\xFF") << QByteArray("\xA0\xE9\xFE\xFF")
+                                          << QByteArray("\xA0\xE9\xFE\xFF");
+    QTest::newRow("empty") << QByteArray() << QByteArray() << QByteArray();
+}
+
+// A text from outside stays on its log line: nothing in it acts on a
+// terminal or an editor, and only a reply's own closing CR LF is kept.
+void TestEventLog::textFromOutside() {
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, oneLine);
+    QFETCH(QByteArray, reply);
+    QCOMPARE(Q(EventLog::OneLine(Bytes(text))), oneLine);
+    QCOMPARE(Q(EventLog::ReplyText(Bytes(text))), reply);
 }
 
 void TestEventLog::loggingSwitch_data() {
