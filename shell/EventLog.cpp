@@ -49,14 +49,19 @@ void EventLog::WriteLog(const std::string& text) {
     }
     // The log must never stop the program: say so once an outage, keep
     // trying line by line.
-    if (failureReported_) return;
-    failureReported_ = true;
     const std::string message = "The event log " + path + " cannot be written: " + error;
-    std::cerr << "dervix: " << message << std::endl;
+    if (!failureReported_) {
+        failureReported_ = noticeOwed_ = true;
+        std::cerr << "dervix: " << message << std::endl;
+    }
     // A disk that comes and goes would otherwise stack a box for each time
-    // it went: the operator is told at most once a minute.
+    // it went: the operator is told at most once a minute. An outage that
+    // began too soon after the last box is still told once the minute has
+    // passed, if it lasts: by then it is no flicker.
+    if (!noticeOwed_) return;
     const auto now = clock_.now();
     if (lastNotice_ && now >= *lastNotice_ && now - *lastNotice_ < kNoticeSpacing) return;
+    noticeOwed_ = false;
     lastNotice_ = now;
     if (holdNotice_) {
         heldNotice_ = message;

@@ -42,9 +42,12 @@ private:
     Dialogs& dialogs_;
     EventPump& pump_;
     std::string path_;
-    bool failureReported_ = false;  // this outage has been told
+    bool failureReported_ = false;  // this outage has been told on standard error
     static constexpr std::chrono::minutes kNoticeSpacing{1};
     std::optional<std::chrono::system_clock::time_point> lastNotice_;
+    // This outage's box is still to come: held back by the spacing, it is
+    // shown with the first line that fails once the spacing has passed.
+    bool noticeOwed_ = false;
     // While a message box's own line is written: its notice waits for the box.
     bool holdNotice_ = false;
     std::string heldNotice_;
