@@ -29,13 +29,15 @@ std::string DeviceLink::FilterReplyBytes(const std::string& text) {
 void DeviceLink::DervixResp_Change() {
     std::string text = w_.DervixResp.text();
     if (text.empty()) return;
-    w_.log.WriteLog("DervixResp_Change " + EventLog::ReplyText(text));
+    // Noise: the receive path logs what it added, once.
+    const bool noise = std::exchange(receivedNoise_, false);
+    if (!noise) w_.log.WriteLog("DervixResp_Change " + EventLog::ReplyText(text));
     if (text == kNoResponse) {
         if (!noResponse()) return;
         // CHECK gave up: the nested handling has run; go on with what is left.
         text = w_.DervixResp.text();
     }
-    w_.log.WriteLog("Response String Original = [" + EventLog::ReplyText(text) + "]");
+    if (!noise) w_.log.WriteLog("Response String Original = [" + EventLog::ReplyText(text) + "]");
     std::string reply = FilterReplyBytes(text);
     if (reply.size() < 2 || reply.compare(reply.size() - 2, 2, "\r\n") != 0) return;
 

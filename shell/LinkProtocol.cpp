@@ -1,8 +1,10 @@
 #include "shell/LinkProtocol.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
+#include "platform/Timer.h"
 #include "shell/FrmDervix.h"
 #include "shell/TextEscape.h"
 
@@ -141,6 +143,8 @@ std::string Latin1ToUtf8(std::string_view text) {
 // told.
 struct LinkWatchList {
     std::vector<LinkWatcher*> watchers;
+    OneShotTimer* pacer = nullptr;
+    unsigned held = 0;  // one bit per item whose latest text waits for the pacer
 
     bool has(const LinkWatcher* watcher) const {
         return std::find(watchers.begin(), watchers.end(), watcher) != watchers.end();
@@ -161,6 +165,29 @@ struct LinkWatchList {
         watcher.items_ &= ~(1u << item);
         if (!watcher.watching()) watcher.endWatches();
     }
+    // A new text of a watched item. Noise on the line changes the response
+    // slot with each byte, and every watcher would get the whole slot again
+    // each time: the cost would grow with the square of the noise. So texts
+    // past the paced length go at a bounded rate in bytes, each one followed
+    // by a spacing in proportion to its length; meanwhile only the item's
+    // latest text waits, as for a slow reader.
+    void changed(std::size_t item, const std::string& text) {
+        const unsigned bit = 1u << item;
+        if (pacer && text.size() > LinkProtocol::kPacedTextBytes) {
+            if (pacer->isActive()) {
+                held |= bit;
+                return;
+            }
+            space(text.size());
+        }
+        held &= ~bit;  // a shorter text takes the waiting one's place
+        tell(item, text);
+    }
+    void space(std::size_t bytes) {
+        const std::size_t ms = bytes * 1000 / LinkProtocol::kPacedBytesPerSecond;
+        pacer->setInterval(static_cast<int>(std::max<std::size_t>(ms, 1)));
+        pacer->start();
+    }
     void tell(std::size_t item, const std::string& text) {
         const std::string_view name = kLinkItems[item];
         const std::string line = "CHANGED " + std::string(name) + " " + LinkEscape(Latin1ToUtf8(text));
@@ -176,7 +203,9 @@ void LinkWatcher::endWatches() {
     list_.reset();
 }
 
-LinkProtocol::LinkProtocol(FrmDervix& w) : w_(w), watches_(std::make_shared<LinkWatchList>()) {
+LinkProtocol::LinkProtocol(FrmDervix& w, OneShotTimer* pacer) : w_(w), watches_(std::make_shared<LinkWatchList>()) {
+    watches_->pacer = pacer;
+    if (pacer) pacer->setHandler([this] { paced(); });
     for (std::size_t item = 0; item < kLinkItems.size(); ++item) {
         TextWatched& control = item == 3 ? static_cast<TextWatched&>(w_.Label3)
                                : item == 4 ? static_cast<TextWatched&>(w_.Label5)
@@ -185,16 +214,34 @@ LinkProtocol::LinkProtocol(FrmDervix& w) : w_(w), watches_(std::make_shared<Link
         // with the protocol, and the hook stays with the control: a window
         // that outlives its protocol tells nobody.
         control.setTextWatcher([list = std::weak_ptr(watches_), item, this] {
-            if (const auto watches = list.lock(); watches && watches->watched(item)) watches->tell(item, textOf(item));
+            if (const auto watches = list.lock(); watches && watches->watched(item))
+                watches->changed(item, textOf(item));
         });
     }
 }
 
 LinkProtocol::~LinkProtocol() {
+    if (OneShotTimer* pacer = watches_->pacer) {
+        pacer->stop();
+        pacer->setHandler(nullptr);
+    }
     for (LinkWatcher* watcher : watches_->watchers) {
         watcher->items_ = 0;
         watcher->list_.reset();
     }
+}
+
+void LinkProtocol::paced() {
+    const unsigned held = std::exchange(watches_->held, 0u);
+    std::size_t bytes = 0;
+    for (std::size_t item = 0; item < kLinkItems.size(); ++item) {
+        if (!((held >> item) & 1u) || !watches_->watched(item)) continue;
+        const std::string text = textOf(item);
+        bytes += text.size();
+        watches_->tell(item, text);
+    }
+    // What went now spaces out the next long texts in its turn.
+    if (bytes > 0) watches_->space(bytes);
 }
 
 std::string LinkProtocol::textOf(std::size_t item) const {

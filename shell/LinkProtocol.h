@@ -14,6 +14,11 @@
 // \x and two hexadecimal digits (\x1B for ESC), so that a text shown on a
 // terminal cannot steer it. \xHH stands for U+00HH in a request as well; a
 // control character sent as it is (a tab, say) is taken as it is.
+//
+// Watched texts longer than kPacedTextBytes (noise on the module's line, a
+// long poke) are sent at no more than kPacedBytesPerSecond: after one of n
+// bytes the next waits n / kPacedBytesPerSecond seconds. Meanwhile only the
+// latest text of an item waits, and a shorter one goes at once in its place.
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -24,6 +29,7 @@
 namespace dervix {
 
 class FrmDervix;
+class OneShotTimer;
 class TextSlot;
 struct LinkWatchList;
 
@@ -79,8 +85,15 @@ public:
     // Longest request line, without its LF.
     static constexpr std::size_t kMaxLine = 4096;
 
+    // Watched texts up to this long go at once, whatever the pace: a reply of
+    // the module, a flow rate, a caption.
+    static constexpr std::size_t kPacedTextBytes = 32;
+    static constexpr std::size_t kPacedBytesPerSecond = 16384;
+
     // Follows the window's items from now on; one protocol per window.
-    explicit LinkProtocol(FrmDervix& w);
+    // pacer, when given, spaces out long texts for the watchers; without it
+    // every new text goes at once.
+    explicit LinkProtocol(FrmDervix& w, OneShotTimer* pacer = nullptr);
     ~LinkProtocol();
     LinkProtocol(const LinkProtocol&) = delete;
     LinkProtocol& operator=(const LinkProtocol&) = delete;
@@ -93,6 +106,7 @@ public:
     std::string handle(std::string_view line, LinkWatcher* client = nullptr);
 
 private:
+    void paced();
     std::string textOf(std::size_t item) const;
     TextSlot* slotOf(std::size_t item) const;
 

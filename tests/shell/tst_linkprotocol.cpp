@@ -48,7 +48,6 @@ private slots:
     void pokeReachesModule();
     void pokeKillEndsProgram_data();
     void pokeKillEndsProgram();
-    void watchersFollowChanges();
     void textsFromClientsStayOnTheirLogLines_data();
     void textsFromClientsStayOnTheirLogLines();
     void refused_data();
@@ -184,40 +183,6 @@ void TestLinkProtocol::pokeKillEndsProgram() {
     LinkProtocol link(*rig.w);
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, link.handle(line));
     QCOMPARE(rig.process.terminations, 1);
-}
-
-// Each new text in the order the texts were set, a reply's handler emptying
-// the slot included; nothing for a text set again or a caption that stays.
-void TestLinkProtocol::watchersFollowChanges() {
-    Rig rig;
-    rig.startAndAnswerCheck("1");
-    auto link = std::make_unique<LinkProtocol>(*rig.w);
-    Watcher replies, flows;
-    QCOMPARE(link->handle("WATCH DervixResp", &replies), B("OK "));
-    QCOMPARE(link->handle("WATCH Label3", &replies), B("OK Flow Rate"));
-    QCOMPARE(link->handle("WATCH txtFlowRate", &flows), B("OK 20"));
-    QCOMPARE(link->handle("POKE txtDVXScmd STATUS", &flows), B("OK"));
-    rig.serial.deliver("G1");
-    rig.serial.deliver("OK\r\n");
-    rig.w->Label3.setCaption("Flow Rate");
-    rig.w->Label3.setCaption("Flow\\");
-    QCOMPARE(replies.lines, (std::vector<std::string>{"CHANGED DervixResp G1", "CHANGED DervixResp G1OK\\r\\n",
-                                                      "CHANGED DervixResp ", "CHANGED Label3 Flow\\\\"}));
-    QCOMPARE(link->handle("POKE txtFlowRate 5", &replies), B("OK"));
-    QCOMPARE(link->handle("POKE txtFlowRate 5", &replies), B("OK"));
-    QCOMPARE(link->handle("UNWATCH txtFlowRate", &flows), B("OK"));
-    QCOMPARE(link->handle("POKE txtFlowRate 6", &flows), B("OK"));
-    QCOMPARE(flows.lines, std::vector<std::string>{"CHANGED txtFlowRate 5"});
-    // Either may go first.
-    {
-        Watcher gone;
-        QCOMPARE(link->handle("WATCH txtFlowRate", &gone), B("OK 6"));
-    }
-    rig.w->txtFlowRate.setText("7");
-    link.reset();
-    rig.w->DervixResp.setText("x");
-    QCOMPARE(replies.lines.size(), std::size_t(4));
-    QVERIFY(!replies.watching());
 }
 
 // What a client places reaches the log with no line break or control byte
