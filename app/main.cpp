@@ -99,7 +99,9 @@ int main(int argc, char** argv) {
 
     frm.Form_Load();
 
-    dervix::LinkProtocol protocol(frm);
+    // Made before the protocol, which sets its handler, and gone after it.
+    dervix::QtTimer linkPacer;
+    dervix::LinkProtocol protocol(frm, &linkPacer);
     if (const std::string reason = adapters->openLink(protocol); !reason.empty()) {
         // The program is of use without the link, so it goes on; but the
         // operator of a program started from the menu sees no standard error,

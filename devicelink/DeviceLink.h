@@ -44,6 +44,10 @@ public:
 
     // What the response slot keeps at most while no complete reply arrives.
     static constexpr std::size_t kMaxPendingReply = 4096;
+    // Longer than any reply of the module (a dozen bytes): past it, a slot
+    // that ends no reply is noise, and the log shows each received piece of
+    // it once instead of the whole slot again with each piece.
+    static constexpr std::size_t kWholeSlotLogged = 32;
 
     // A device that came back but cannot be opened yet is tried again this
     // often, this many times, before the operator is told.
@@ -78,6 +82,8 @@ private:
     // A send found the port closed under it by its device's loss, and the
     // line error that reports the loss has not been handled yet.
     bool lossUntold_ = false;
+    // The slot's change being handled is noise the receive path logs itself.
+    bool receivedNoise_ = false;
 
     std::string device_;  // what the port was last opened on
     std::unique_ptr<SerialDevices::Watch> lostWatch_;

@@ -43,13 +43,15 @@ std::string DeviceLink::FilterReplyBytes(const std::string& text) {
 void DeviceLink::DervixResp_Change() {
     std::string text = w_.DervixResp.text();
     if (text.empty()) return;
-    w_.log.WriteLog("DervixResp_Change " + text);
+    // Noise: the receive path logs what it added, once.
+    const bool noise = std::exchange(receivedNoise_, false);
+    if (!noise) w_.log.WriteLog("DervixResp_Change " + EventLog::ReplyText(text));
     if (text == kNoResponse) {
         if (!noResponse()) return;
         // CHECK gave up: the nested handling has run; go on with what is left.
         text = w_.DervixResp.text();
     }
-    w_.log.WriteLog("Response String Original = [" + text + "]");
+    if (!noise) w_.log.WriteLog("Response String Original = [" + EventLog::ReplyText(text) + "]");
     std::string reply = FilterReplyBytes(text);
     if (reply.size() < 2 || reply.compare(reply.size() - 2, 2, "\r\n") != 0) return;
 
@@ -57,7 +59,7 @@ void DeviceLink::DervixResp_Change() {
     w_.g.RetryCount = 0;
     w_.g.LinkState = kReady;
     reply = StripControlChars(reply);
-    w_.log.WriteLog("Response String = [" + reply + "]");
+    w_.log.WriteLog("Response String = [" + EventLog::OneLine(reply) + "]");
     applyReply(reply);
     w_.DervixResp.setText("");
     sendHeldRequest();
@@ -149,7 +151,7 @@ void DeviceLink::accountRun() {
     const auto start = ParseIso8601(started);
     settings.WriteIniValue(kSection, "Running", "");
     if (!start) {
-        w_.log.WriteLog("Running - not a date and time, run not counted: [" + started + "]");
+        w_.log.WriteLog("Running - not a date and time, run not counted: [" + EventLog::OneLine(started) + "]");
         return;
     }
     const auto now = std::chrono::duration_cast<std::chrono::seconds>(
@@ -157,7 +159,7 @@ void DeviceLink::accountRun() {
     std::int64_t seconds = now - *start;
     // A clock set back must never take rotations away.
     if (seconds < 0) {
-        w_.log.WriteLog("Running - start lies in the future, run not counted: [" + started + "]");
+        w_.log.WriteLog("Running - start lies in the future, run not counted: [" + EventLog::OneLine(started) + "]");
         seconds = 0;
     }
     if (seconds > std::numeric_limits<std::int32_t>::max()) seconds = std::numeric_limits<std::int32_t>::max();

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "shell/Settings.h"
+#include "shell/TextEscape.h"
 
 namespace dervix {
 
@@ -19,10 +20,11 @@ EventLog::EventLog(Globals& g, Clock& clock, LineFile& file, Dialogs& dialogs, E
 
 std::string EventLog::logPath() const { return path_; }
 
-std::string EventLog::OneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\r' || c == '\n' || c == '\0') c = ' ';
-    return text;
+std::string EventLog::OneLine(std::string_view text) { return EscapeControls(text); }
+
+std::string EventLog::ReplyText(std::string_view text) {
+    if (!text.ends_with("\r\n")) return EscapeControls(text);
+    return EscapeControls(text.substr(0, text.size() - 2)) + "\r\n";
 }
 
 std::string EventLog::Stamp(const LocalTime& t) {
@@ -47,14 +49,19 @@ void EventLog::WriteLog(const std::string& text) {
     }
     // The log must never stop the program: say so once an outage, keep
     // trying line by line.
-    if (failureReported_) return;
-    failureReported_ = true;
     const std::string message = "The event log " + path + " cannot be written: " + error;
-    std::cerr << "dervix: " << message << std::endl;
+    if (!failureReported_) {
+        failureReported_ = noticeOwed_ = true;
+        std::cerr << "dervix: " << message << std::endl;
+    }
     // A disk that comes and goes would otherwise stack a box for each time
-    // it went: the operator is told at most once a minute.
+    // it went: the operator is told at most once a minute. An outage that
+    // began too soon after the last box is still told once the minute has
+    // passed, if it lasts: by then it is no flicker.
+    if (!noticeOwed_) return;
     const auto now = clock_.now();
     if (lastNotice_ && now >= *lastNotice_ && now - *lastNotice_ < kNoticeSpacing) return;
+    noticeOwed_ = false;
     lastNotice_ = now;
     if (holdNotice_) {
         heldNotice_ = message;

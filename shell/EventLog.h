@@ -2,6 +2,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/Dialogs.h"
 #include "platform/System.h"
@@ -21,9 +22,14 @@ public:
     int LoggedMsgBox(const std::string& prompt, int flags, const std::string& title,
                      const std::string& helpFile = {}, int helpContext = 0);
 
-    // text with CR, LF and NUL as blanks, for a text from outside that must
-    // stay on its own log line.
-    static std::string OneLine(std::string text);
+    // A text from outside (a request, the module's bytes) as the log shows
+    // it: on its own line, with no control character of its own; backslash,
+    // CR and LF written \\, \r, \n, every other control character \xHH
+    // (TextEscape.h), as the link writes them.
+    static std::string OneLine(std::string_view text);
+    // The same for what the module sent: the CR LF that ends a reply is kept
+    // as it is and ends the line, as the module wrote it.
+    static std::string ReplyText(std::string_view text);
 
     std::string logPath() const;
     // "Dec 06 2026 10:18:05 PM: " for the given moment.
@@ -36,9 +42,12 @@ private:
     Dialogs& dialogs_;
     EventPump& pump_;
     std::string path_;
-    bool failureReported_ = false;  // this outage has been told
+    bool failureReported_ = false;  // this outage has been told on standard error
     static constexpr std::chrono::minutes kNoticeSpacing{1};
     std::optional<std::chrono::system_clock::time_point> lastNotice_;
+    // This outage's box is still to come: held back by the spacing, it is
+    // shown with the first line that fails once the spacing has passed.
+    bool noticeOwed_ = false;
     // While a message box's own line is written: its notice waits for the box.
     bool holdNotice_ = false;
     std::string heldNotice_;

@@ -1,27 +1,47 @@
 #include "shell/LinkProtocol.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
+#include "platform/Timer.h"
 #include "shell/FrmDervix.h"
+#include "shell/TextEscape.h"
 
 namespace dervix {
 
 std::string LinkEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else
-            out.push_back(c);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        // A C1 control (U+0080 to U+009F) is C2 and one byte 80 to 9F in UTF-8;
+        // the bytes of every other sequence are 80 and above, and pass.
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+        if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            AppendEscaped(out, next);
+            ++i;
+        } else if (byte < 0x80) {
+            AppendEscaped(out, byte);
+        } else {
+            out.push_back(text[i]);
+        }
     }
     return out;
 }
+
+std::string LinkEscapeLatin1(std::string_view latin1) { return EscapeControls(latin1); }
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+}  // namespace
 
 std::optional<std::string> LinkUnescape(std::string_view text) {
     std::string out;
@@ -36,6 +56,14 @@ std::optional<std::string> LinkUnescape(std::string_view text) {
         case '\\': out.push_back('\\'); break;
         case 'r': out.push_back('\r'); break;
         case 'n': out.push_back('\n'); break;
+        case 'x': {
+            const int high = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
+            const int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
+            if (high < 0 || low < 0) return std::nullopt;
+            out += Latin1ToUtf8(std::string(1, static_cast<char>(high * 16 + low)));
+            i += 2;
+            break;
+        }
         default: return std::nullopt;
         }
     }
@@ -115,6 +143,8 @@ std::string Latin1ToUtf8(std::string_view text) {
 // told.
 struct LinkWatchList {
     std::vector<LinkWatcher*> watchers;
+    OneShotTimer* pacer = nullptr;
+    unsigned held = 0;  // one bit per item whose latest text waits for the pacer
 
     bool has(const LinkWatcher* watcher) const {
         return std::find(watchers.begin(), watchers.end(), watcher) != watchers.end();
@@ -135,6 +165,29 @@ struct LinkWatchList {
         watcher.items_ &= ~(1u << item);
         if (!watcher.watching()) watcher.endWatches();
     }
+    // A new text of a watched item. Noise on the line changes the response
+    // slot with each byte, and every watcher would get the whole slot again
+    // each time: the cost would grow with the square of the noise. So texts
+    // past the paced length go at a bounded rate in bytes, each one followed
+    // by a spacing in proportion to its length; meanwhile only the item's
+    // latest text waits, as for a slow reader.
+    void changed(std::size_t item, const std::string& text) {
+        const unsigned bit = 1u << item;
+        if (pacer && text.size() > LinkProtocol::kPacedTextBytes) {
+            if (pacer->isActive()) {
+                held |= bit;
+                return;
+            }
+            space(text.size());
+        }
+        held &= ~bit;  // a shorter text takes the waiting one's place
+        tell(item, text);
+    }
+    void space(std::size_t bytes) {
+        const std::size_t ms = bytes * 1000 / LinkProtocol::kPacedBytesPerSecond;
+        pacer->setInterval(static_cast<int>(std::max<std::size_t>(ms, 1)));
+        pacer->start();
+    }
     void tell(std::size_t item, const std::string& text) {
         const std::string_view name = kLinkItems[item];
         const std::string line = "CHANGED " + std::string(name) + " " + LinkEscape(Latin1ToUtf8(text));
@@ -150,7 +203,9 @@ void LinkWatcher::endWatches() {
     list_.reset();
 }
 
-LinkProtocol::LinkProtocol(FrmDervix& w) : w_(w), watches_(std::make_shared<LinkWatchList>()) {
+LinkProtocol::LinkProtocol(FrmDervix& w, OneShotTimer* pacer) : w_(w), watches_(std::make_shared<LinkWatchList>()) {
+    watches_->pacer = pacer;
+    if (pacer) pacer->setHandler([this] { paced(); });
     for (std::size_t item = 0; item < kLinkItems.size(); ++item) {
         TextWatched& control = item == 3 ? static_cast<TextWatched&>(w_.Label3)
                                : item == 4 ? static_cast<TextWatched&>(w_.Label5)
@@ -159,16 +214,34 @@ LinkProtocol::LinkProtocol(FrmDervix& w) : w_(w), watches_(std::make_shared<Link
         // with the protocol, and the hook stays with the control: a window
         // that outlives its protocol tells nobody.
         control.setTextWatcher([list = std::weak_ptr(watches_), item, this] {
-            if (const auto watches = list.lock(); watches && watches->watched(item)) watches->tell(item, textOf(item));
+            if (const auto watches = list.lock(); watches && watches->watched(item))
+                watches->changed(item, textOf(item));
         });
     }
 }
 
 LinkProtocol::~LinkProtocol() {
+    if (OneShotTimer* pacer = watches_->pacer) {
+        pacer->stop();
+        pacer->setHandler(nullptr);
+    }
     for (LinkWatcher* watcher : watches_->watchers) {
         watcher->items_ = 0;
         watcher->list_.reset();
     }
+}
+
+void LinkProtocol::paced() {
+    const unsigned held = std::exchange(watches_->held, 0u);
+    std::size_t bytes = 0;
+    for (std::size_t item = 0; item < kLinkItems.size(); ++item) {
+        if (!((held >> item) & 1u) || !watches_->watched(item)) continue;
+        const std::string text = textOf(item);
+        bytes += text.size();
+        watches_->tell(item, text);
+    }
+    // What went now spaces out the next long texts in its turn.
+    if (bytes > 0) watches_->space(bytes);
 }
 
 std::string LinkProtocol::textOf(std::size_t item) const {

@@ -9,7 +9,16 @@
 //   UNWATCH <item>          ->  OK
 //   anything else           ->  ERR <reason>  (and nothing changes)
 //
-// Lines are UTF-8; in texts, backslash, CR and LF are written \\, \r, \n.
+// Lines are UTF-8. In texts, backslash, CR and LF are written \\, \r and \n,
+// and every other control character (U+0000 to U+001F, U+007F to U+009F) as
+// \x and two hexadecimal digits (\x1B for ESC), so that a text shown on a
+// terminal cannot steer it. \xHH stands for U+00HH in a request as well; a
+// control character sent as it is (a tab, say) is taken as it is.
+//
+// Watched texts longer than kPacedTextBytes (noise on the module's line, a
+// long poke) are sent at no more than kPacedBytesPerSecond: after one of n
+// bytes the next waits n / kPacedBytesPerSecond seconds. Meanwhile only the
+// latest text of an item waits, and a shorter one goes at once in its place.
 #include <array>
 #include <cstddef>
 #include <memory>
@@ -20,6 +29,7 @@
 namespace dervix {
 
 class FrmDervix;
+class OneShotTimer;
 class TextSlot;
 struct LinkWatchList;
 
@@ -27,9 +37,13 @@ struct LinkWatchList;
 inline constexpr std::array<std::string_view, 5> kLinkItems{"txtFlowRate", "txtDVXScmd", "DervixResp", "Label3",
                                                             "Label5"};
 
-// Backslash, CR and LF written as \\, \r and \n; every other byte as is.
+// UTF-8 text with backslash, CR, LF and the other control characters
+// escaped as above; every other byte as is.
 std::string LinkEscape(std::string_view text);
-// The reverse; nullopt for any other escape or a backslash at the end.
+// The same for a Latin-1 text; the result is Latin-1 as well.
+std::string LinkEscapeLatin1(std::string_view latin1);
+// The reverse of LinkEscape; nullopt for any other escape, a \x without two
+// hexadecimal digits, or a backslash at the end.
 std::optional<std::string> LinkUnescape(std::string_view text);
 
 // Whether text is well-formed UTF-8 (no overlong forms, no surrogates,
@@ -71,8 +85,15 @@ public:
     // Longest request line, without its LF.
     static constexpr std::size_t kMaxLine = 4096;
 
+    // Watched texts up to this long go at once, whatever the pace: a reply of
+    // the module, a flow rate, a caption.
+    static constexpr std::size_t kPacedTextBytes = 32;
+    static constexpr std::size_t kPacedBytesPerSecond = 16384;
+
     // Follows the window's items from now on; one protocol per window.
-    explicit LinkProtocol(FrmDervix& w);
+    // pacer, when given, spaces out long texts for the watchers; without it
+    // every new text goes at once.
+    explicit LinkProtocol(FrmDervix& w, OneShotTimer* pacer = nullptr);
     ~LinkProtocol();
     LinkProtocol(const LinkProtocol&) = delete;
     LinkProtocol& operator=(const LinkProtocol&) = delete;
@@ -85,6 +106,7 @@ public:
     std::string handle(std::string_view line, LinkWatcher* client = nullptr);
 
 private:
+    void paced();
     std::string textOf(std::size_t item) const;
     TextSlot* slotOf(std::size_t item) const;
 

@@ -1,13 +1,17 @@
 #pragma once
 // dervix-link's command line, the same whatever carries the request:
 //
-//   dervix-link get ITEM        prints the item's text
+//   dervix-link get ITEM        prints the item's text: to a terminal as the
+//                               link writes it (below), to a pipe or a file
+//                               byte for byte
 //   dervix-link set ITEM TEXT   sets a text field; returns once it is handled
 //   dervix-link watch ITEM...   prints "ITEM TEXT" for each item now, then one
 //                               such line for each change, until interrupted
-//                               or the program ends; TEXT with backslash, CR
-//                               and LF written \\, \r, \n, so that each
-//                               change is one line
+//                               or the program ends; TEXT as the link writes
+//                               it, so that each change is one line
+//
+// As the link writes a text: backslash, CR and LF as \\, \r, \n, every other
+// control character as \xHH (ESC is \x1B), so no text can steer a terminal.
 //
 // Exit status: 0 done, 1 the program refused the request, 2 wrong usage or
 // no program to talk to (for watch: the program has ended), also when the

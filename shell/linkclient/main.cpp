@@ -106,7 +106,10 @@ int main(int argc, char** argv) {
         auto value = dervix::LinkUnescape(answer.mid(3).toStdString());
         if (!value) return Fail("garbled answer: " + answer.toStdString());
         if (!set) {
-            std::fwrite(value->data(), 1, value->size(), stdout);
+            // A script gets the text byte for byte; a terminal gets it as the
+            // link writes it, so that a text holding ESC cannot steer it.
+            const std::string shown = ::isatty(STDOUT_FILENO) ? dervix::LinkEscape(*value) : *value;
+            std::fwrite(shown.data(), 1, shown.size(), stdout);
             std::fputc('\n', stdout);
         }
         return kDone;

@@ -91,7 +91,7 @@ void TransmitterTest::requestIsCleanedAndUpperCased() {
     QCOMPARE(Q(rig.lastFrame()), QByteArray("G1C\r\n"));
     QCOMPARE(rig.w->g.CurrentCommand, std::string("START"));
     // A client's line break stays on the request's own log line.
-    QCOMPARE(CountContaining(rig.logFile.lines, "Send Command - [st\tart ]"), 1);
+    QCOMPARE(CountContaining(rig.logFile.lines, "Send Command - [st\\x09art\\n]"), 1);
 }
 
 void TransmitterTest::splitCodeFrameKeepsLinkState() {

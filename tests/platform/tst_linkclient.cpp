@@ -6,7 +6,15 @@
 #include <QLocalSocket>
 #include <QProcess>
 
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 
@@ -59,6 +67,8 @@ private slots:
     void getAndSet_data();
     void getAndSet();
     void textsRoundTrip();
+    void shownOnTerminal_data();
+    void shownOnTerminal();
     void refusedRequests_data();
     void refusedRequests();
     void usage_data();
@@ -69,6 +79,7 @@ private slots:
 
 private:
     Run client(const QStringList& args, const QString& runtimeFolder = {});
+    Run clientOnTerminal(const QStringList& args);
     QString clientPath_;
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<QProcess> server_;
@@ -117,6 +128,44 @@ Run TestLinkClient::client(const QStringList& args, const QString& runtimeFolder
     return run;
 }
 
+// The client with a pseudo-terminal as its standard output and error: what
+// it sent the terminal (which writes each LF as CR LF).
+Run TestLinkClient::clientOnTerminal(const QStringList& args) {
+    std::vector<QByteArray> strings{QFile::encodeName(clientPath_)};
+    for (const QString& arg : args) strings.push_back(arg.toUtf8());
+    std::vector<char*> argv;
+    for (QByteArray& string : strings) argv.push_back(string.data());
+    argv.push_back(nullptr);
+    QByteArray runtime = "DERVIX_RUNTIME_DIR=" + QFile::encodeName(dir_->path());
+    std::vector<char*> envp;
+    for (char** variable = environ; *variable; ++variable)
+        if (std::strncmp(*variable, "DERVIX_RUNTIME_DIR=", 19) != 0) envp.push_back(*variable);
+    envp.push_back(runtime.data());
+    envp.push_back(nullptr);
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    Run run;
+    if (pid < 0) return run;
+    // Until the client has closed the terminal (EIO), or a hung one is given up.
+    char buffer[4096];
+    for (pollfd p{terminal, POLLIN, 0}; ::poll(&p, 1, kWait) > 0;) {
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        run.out.append(buffer, n);
+    }
+    ::kill(pid, SIGKILL);  // no effect once it has ended
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(terminal);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+    return run;
+}
+
 void TestLinkClient::getAndSet_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("exitCode");
@@ -138,12 +187,34 @@ void TestLinkClient::getAndSet() {
     QCOMPARE(run.err, QByteArray());
 }
 
+// A script reading a pipe gets the text byte for byte.
 void TestLinkClient::textsRoundTrip() {
-    const QString text = QString::fromUtf8("a\\b\r\nc \xc3\xa9 ; = \\r");
+    const QString text = QString::fromUtf8("a\\b\r\nc \xc3\xa9 ; = \\r \x1b[2J\x7f");
     QCOMPARE(client({"set", "txtFlowRate", text}).exitCode, 0);
     const Run run = client({"get", "txtFlowRate"});
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(run.out, text.toUtf8() + "\n");
+}
+
+void TestLinkClient::shownOnTerminal_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::newRow("ESC clearing the screen") << QString::fromUtf8("a\x1b[2Jb") << QByteArray("a\\x1B[2Jb\r\n");
+    QTest::newRow("a reply's line end") << QString::fromUtf8("G1\r\n") << QByteArray("G1\\r\\n\r\n");
+    QTest::newRow("tab, BEL, DEL") << QString::fromUtf8("\t\a\x7f") << QByteArray("\\x09\\x07\\x7F\r\n");
+    QTest::newRow("C1 control") << QString::fromUtf8("\xc2\x9b" "2J") << QByteArray("\\x9B2J\r\n");
+    QTest::newRow("letters and backslash") << QString::fromUtf8("\xc3\xa9\\") << QByteArray("\xc3\xa9\\\\\r\n");
+}
+
+// On a terminal the text comes as the link writes it: nothing in it can
+// steer the terminal.
+void TestLinkClient::shownOnTerminal() {
+    QFETCH(QString, text);
+    QFETCH(QByteArray, shown);
+    QCOMPARE(client({"set", "txtFlowRate", text}).exitCode, 0);
+    const Run run = clientOnTerminal({"get", "txtFlowRate"});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, shown);
 }
 
 void TestLinkClient::refusedRequests_data() {

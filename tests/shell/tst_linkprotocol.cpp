@@ -2,10 +2,13 @@
 // read, what they set, and every way of asking wrongly.
 #include <QtTest>
 
+#include <QRegularExpression>
+
 #include <string>
 
 #include "shell/LinkProtocol.h"
 #include "support/Rig.h"
+#include "support/TestText.h"
 
 using namespace dervix;
 using namespace dervix::test;
@@ -37,6 +40,7 @@ class TestLinkProtocol : public QObject {
 private slots:
     void requestReadsItems_data();
     void requestReadsItems();
+    void requestEscapesAndEncodes_data();
     void requestEscapesAndEncodes();
     void listedItemsAreServed();
     void pokeRunsHandlerBeforeAnswer_data();
@@ -44,7 +48,8 @@ private slots:
     void pokeReachesModule();
     void pokeKillEndsProgram_data();
     void pokeKillEndsProgram();
-    void watchersFollowChanges();
+    void textsFromClientsStayOnTheirLogLines_data();
+    void textsFromClientsStayOnTheirLogLines();
     void refused_data();
     void refused();
     void lineLengthLimit();
@@ -83,11 +88,32 @@ void TestLinkProtocol::listedItemsAreServed() {
         QVERIFY2(link.handle("REQUEST " + std::string(item)).rfind("OK ", 0) == 0, item.data());
 }
 
+void TestLinkProtocol::requestEscapesAndEncodes_data() {
+    QTest::addColumn<std::string>("caption");
+    QTest::addColumn<std::string>("escaped");
+    QTest::newRow("backslash, CR, LF, Latin-1")
+        << B("a\\b\r\nc \xe9\xff") << B("a\\\\b\\r\\nc \xc3\xa9\xc3\xbf");
+    QTest::newRow("ESC clearing a screen") << B("\x1b[2JG1") << B("\\x1B[2JG1");
+    QTest::newRow("NUL, tab, VT, FF, US") << B("\x00\t\x0b\x0c\x1f") << B("\\x00\\x09\\x0B\\x0C\\x1F");
+    QTest::newRow("DEL") << B("a\x7f") << B("a\\x7F");
+    QTest::newRow("C1 controls") << B("\x80\x9b[2J\x9f") << B("\\x80\\x9B[2J\\x9F");
+    QTest::newRow("no-break space passes") << B("\xa0") << B("\xc2\xa0");
+    QTest::newRow("a text that looks escaped") << B("\\x1B") << B("\\\\x1B");
+}
+
+// What a client reads, now and as a change, holds no control byte: a text
+// shown on a terminal cannot steer it.
 void TestLinkProtocol::requestEscapesAndEncodes() {
+    QFETCH(std::string, caption);
+    QFETCH(std::string, escaped);
     Rig rig;
     LinkProtocol link(*rig.w);
-    rig.w->Label3.setCaption(B("a\\b\r\nc \xe9\xff\x01"));
-    QCOMPARE(link.handle("REQUEST Label3"), B("OK a\\\\b\\r\\nc \xc3\xa9\xc3\xbf\x01"));
+    Watcher watcher;
+    QCOMPARE(link.handle("WATCH Label3", &watcher), B("OK Flow Rate"));
+    rig.w->Label3.setCaption(caption);
+    QCOMPARE(link.handle("REQUEST Label3"), "OK " + escaped);
+    QCOMPARE(watcher.lines, std::vector<std::string>{"CHANGED Label3 " + escaped});
+    QCOMPARE(Utf8ToLatin1(*LinkUnescape(escaped)), std::optional<std::string>(caption));
 }
 
 void TestLinkProtocol::pokeRunsHandlerBeforeAnswer_data() {
@@ -103,6 +129,10 @@ void TestLinkProtocol::pokeRunsHandlerBeforeAnswer_data() {
     QTest::newRow("CR LF line end") << B("POKE txtFlowRate 7\r") << B("txtFlowRate") << B("7");
     QTest::newRow("escaped CR at the end kept") << B("POKE txtFlowRate 7\\r") << B("txtFlowRate") << B("7\r");
     QTest::newRow("tab and NUL pass") << B("POKE txtFlowRate a\tb\x00") << B("txtFlowRate") << B("a\tb\x00");
+    QTest::newRow("hexadecimal escapes") << B("POKE txtFlowRate \\x1B[2J\\x00\\x7f") << B("txtFlowRate")
+                                         << B("\x1b[2J\x00\x7f");
+    QTest::newRow("C1 and Latin-1 by escape") << B("POKE DervixResp \\x9B\\xE9\\x41") << B("DervixResp")
+                                              << B("\x9b\xe9" "A");
 }
 
 void TestLinkProtocol::pokeRunsHandlerBeforeAnswer() {
@@ -155,38 +185,63 @@ void TestLinkProtocol::pokeKillEndsProgram() {
     QCOMPARE(rig.process.terminations, 1);
 }
 
-// Each new text in the order the texts were set, a reply's handler emptying
-// the slot included; nothing for a text set again or a caption that stays.
-void TestLinkProtocol::watchersFollowChanges() {
+// What a client places reaches the log with no line break or control byte
+// of its own: each line the log gains starts with a time stamp, but for the
+// end of a reply the module sent, kept as it came.
+void TestLinkProtocol::textsFromClientsStayOnTheirLogLines_data() {
+    QTest::addColumn<std::string>("request");
+    QTest::addColumn<std::string>("logged");
+    QTest::newRow("a forged line in the response slot")
+        << B("POKE DervixResp x\\r\\nDec 08 2026 06:00:00 PM: MSGBOX forged")
+        << B("DervixResp_Change x\\r\\nDec 08 2026 06:00:00 PM: MSGBOX forged\r\n");
+    QTest::newRow("the same, as a reply original")
+        << B("POKE DervixResp x\\r\\nDec 08 2026 06:00:00 PM: MSGBOX forged")
+        << B("Response String Original = [x\\r\\nDec 08 2026 06:00:00 PM: MSGBOX forged]\r\n");
+    QTest::newRow("a forged line closed as a reply") << B("POKE DervixResp x\\nDec 08 2026 06:00:00 PM: y\\r\\n")
+                                                     << B("Response String = [xDec 08 2026 06:00:00 PM: y]\r\n");
+    QTest::newRow("a real reply looks as it always did") << B("POKE DervixResp G1READY\\r\\n")
+                                                         << B("DervixResp_Change G1READY\r\n\r\n");
+    QTest::newRow("a real reply's original") << B("POKE DervixResp G1READY\\r\\n")
+                                             << B("Response String Original = [G1READY\r\n]\r\n");
+    QTest::newRow("VT, FF and ESC in a request") << B("POKE txtDVXScmd 7\\x0B\\x0C\\x1B[2J")
+                                                 << B("Send Command - [7\\x0B\\x0C\\x1B[2J]\r\n");
+    QTest::newRow("raw ESC and tab in a request") << B("POKE txtDVXScmd 7\x1b\t") << B("Send Command - [7\\x1B\\x09]\r\n");
+    QTest::newRow("a request with a line break") << B("POKE txtDVXScmd x\\r\\nDec 08 2026 06:00:00 PM: y")
+                                                 << B("Send Command - [x\\r\\nDec 08 2026 06:00:00 PM: y]\r\n");
+    QTest::newRow("a reply with ESC and C1") << B("POKE DervixResp G1\\x1B[2J\\x9B\\r\\n")
+                                             << B("Response String = [G1\\x1B[2J\\x9B]\r\n");
+    QTest::newRow("a flow rate") << B("POKE txtFlowRate 5\\x1B[2J\\r\\n") << B("");
+}
+
+void TestLinkProtocol::textsFromClientsStayOnTheirLogLines() {
+    QFETCH(std::string, request);
+    QFETCH(std::string, logged);
     Rig rig;
-    rig.startAndAnswerCheck("1");
-    auto link = std::make_unique<LinkProtocol>(*rig.w);
-    Watcher replies, flows;
-    QCOMPARE(link->handle("WATCH DervixResp", &replies), B("OK "));
-    QCOMPARE(link->handle("WATCH Label3", &replies), B("OK Flow Rate"));
-    QCOMPARE(link->handle("WATCH txtFlowRate", &flows), B("OK 20"));
-    QCOMPARE(link->handle("POKE txtDVXScmd STATUS", &flows), B("OK"));
-    rig.serial.deliver("G1");
-    rig.serial.deliver("OK\r\n");
-    rig.w->Label3.setCaption("Flow Rate");
-    rig.w->Label3.setCaption("Flow\\");
-    QCOMPARE(replies.lines, (std::vector<std::string>{"CHANGED DervixResp G1", "CHANGED DervixResp G1OK\\r\\n",
-                                                      "CHANGED DervixResp ", "CHANGED Label3 Flow\\\\"}));
-    QCOMPARE(link->handle("POKE txtFlowRate 5", &replies), B("OK"));
-    QCOMPARE(link->handle("POKE txtFlowRate 5", &replies), B("OK"));
-    QCOMPARE(link->handle("UNWATCH txtFlowRate", &flows), B("OK"));
-    QCOMPARE(link->handle("POKE txtFlowRate 6", &flows), B("OK"));
-    QCOMPARE(flows.lines, std::vector<std::string>{"CHANGED txtFlowRate 5"});
-    // Either may go first.
-    {
-        Watcher gone;
-        QCOMPARE(link->handle("WATCH txtFlowRate", &gone), B("OK 6"));
+    rig.startAndAnswerCheck();
+    rig.serial.deliver("G1\r\n");
+    rig.w->txtDVXScmd.setText("STATUS");
+    rig.w->g.LogEnabled = 1;
+    LinkProtocol link(*rig.w);
+    QCOMPARE(link.handle(request), B("OK"));
+    std::string log;
+    for (const std::string& line : rig.logFile.lines) log += line;
+    if (!logged.empty()) QVERIFY2(log.find(": " + logged) != std::string::npos, log.c_str());
+    const QRegularExpression stamped("^[A-Z][a-z]{2} \\d\\d \\d{4} \\d\\d:\\d\\d:\\d\\d [AP]M: ");
+    QStringList lines = QString::fromLatin1(Q(log)).split("\r\n");
+    QCOMPARE(lines.takeLast(), QString());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString& line = lines[i];
+        // A reply's CR LF kept: its line goes on with the program's own "]"
+        // or with nothing.
+        const bool replyEnd = i > 0 && (lines[i - 1].contains("DervixResp_Change") ||
+                                        lines[i - 1].contains("Response String Original"));
+        QVERIFY2(stamped.match(line).hasMatch() || (replyEnd && (line.isEmpty() || line == "]")), qPrintable(line));
+        QVERIFY2(line.indexOf("PM: MSGBOX forged") < 0 || line.indexOf("DervixResp_Change") >= 0 ||
+                     line.indexOf("Response String") >= 0,
+                 qPrintable(line));
+        for (const QChar c : line)
+            QVERIFY2(c.unicode() >= 0x20 && !(c.unicode() >= 0x7F && c.unicode() <= 0x9F), qPrintable(line));
     }
-    rig.w->txtFlowRate.setText("7");
-    link.reset();
-    rig.w->DervixResp.setText("x");
-    QCOMPARE(replies.lines.size(), std::size_t(4));
-    QVERIFY(!replies.watching());
 }
 
 void TestLinkProtocol::refused_data() {
@@ -212,6 +267,10 @@ void TestLinkProtocol::refused_data() {
     QTest::newRow("WATCH with no client") << B("WATCH DervixResp") << B("ERR cannot watch here");
     QTest::newRow("unknown escape") << B("POKE txtFlowRate a\\tb") << B("ERR bad escape");
     QTest::newRow("backslash at the end") << B("POKE txtFlowRate a\\") << B("ERR bad escape");
+    QTest::newRow("\\x without digits") << B("POKE txtFlowRate a\\x") << B("ERR bad escape");
+    QTest::newRow("\\x with one digit") << B("POKE txtFlowRate \\x1") << B("ERR bad escape");
+    QTest::newRow("\\x with one digit before text") << B("POKE txtFlowRate \\x1G") << B("ERR bad escape");
+    QTest::newRow("\\x with a sign") << B("POKE txtFlowRate \\x+1") << B("ERR bad escape");
     QTest::newRow("bare CR inside") << B("POKE txtFlowRate a\rb") << B("ERR bare CR in request");
     QTest::newRow("beyond Latin-1") << B("POKE txtFlowRate \xe2\x82\xac") << B("ERR character not in Latin-1");
     QTest::newRow("emoji") << B("POKE txtFlowRate \xf0\x9f\x98\x80") << B("ERR character not in Latin-1");
@@ -260,8 +319,8 @@ void TestLinkProtocol::escapesRoundTrip() {
     Rig rig;
     LinkProtocol link(*rig.w);
     std::string all;
-    for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
-    all += "\\r\\n\\\\";
+    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+    all += "\\r\\n\\\\\\x1B";
     rig.w->txtFlowRate.setHandler([] {});
     QCOMPARE(link.handle("POKE txtFlowRate " + LinkEscape(Latin1ToUtf8(all))), B("OK"));
     QCOMPARE(rig.w->txtFlowRate.text(), all);
@@ -271,6 +330,11 @@ void TestLinkProtocol::escapesRoundTrip() {
     auto unescaped = LinkUnescape(answer.substr(3));
     QVERIFY(unescaped.has_value());
     QCOMPARE(Utf8ToLatin1(*unescaped), std::optional<std::string>(all));
+    // Nothing a terminal takes for a control: no C0 byte, no DEL, no C1
+    // character; the Latin-1 form escapes alike.
+    const QString shown = QString::fromUtf8(answer.data(), qsizetype(answer.size()));
+    for (const QChar c : shown) QVERIFY2(c.unicode() >= 0x20 && !(c.unicode() >= 0x7F && c.unicode() <= 0x9F), "control");
+    QCOMPARE(Latin1ToUtf8(LinkEscapeLatin1(all)), LinkEscape(Latin1ToUtf8(all)));
 }
 
 void TestLinkProtocol::utf8Checks_data() {

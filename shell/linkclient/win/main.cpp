@@ -40,13 +40,15 @@ std::vector<std::string> Arguments() {
     return args;
 }
 
-// A console shows the text as it is; a pipe or file gets its UTF-8 bytes,
-// the same bytes as on Linux.
-void PrintLine(const std::string& latin1) {
+// A pipe or file gets the text's UTF-8 bytes, the same bytes as on Linux; a
+// console gets it with its control characters escaped when escapeOnConsole
+// is set (what watch prints is escaped already), so no text can steer it.
+void PrintLine(const std::string& latin1, bool escapeOnConsole = false) {
     DWORD mode = 0;
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     if (GetConsoleMode(out, &mode)) {
-        std::wstring wide(latin1.begin(), latin1.end());  // Latin-1 is the first 256 code points
+        const std::string shown = escapeOnConsole ? dervix::LinkEscapeLatin1(latin1) : latin1;
+        std::wstring wide(shown.begin(), shown.end());  // Latin-1 is the first 256 code points
         wide += L"\r\n";
         DWORD written = 0;
         WriteConsoleW(out, wide.data(), DWORD(wide.size()), &written, nullptr);
@@ -77,7 +79,7 @@ HDDEDATA CALLBACK WatchCallback(UINT type, UINT, HCONV conversation, HSZ, HSZ, H
     if (type == XTYP_DISCONNECT) PostQuitMessage(0);
     if (type != XTYP_ADVDATA) return nullptr;
     for (const auto& [watching, name] : g_watched)
-        if (watching == conversation && data) PrintLine(name + " " + dervix::LinkEscape(DataText(data)));
+        if (watching == conversation && data) PrintLine(name + " " + dervix::LinkEscapeLatin1(DataText(data)));
     return reinterpret_cast<HDDEDATA>(DDE_FACK);
 }
 
@@ -142,7 +144,7 @@ int Transact(DWORD instance, const Command& command, const std::string& latin1Te
     if (!reply || (command.set && !(LOWORD(result) & DDE_FACK)))
         return Refused("the program refused to " + std::string(command.set ? "set " : "read ") + command.item);
     if (!command.set) {
-        PrintLine(DataText(reply));
+        PrintLine(DataText(reply), true);
         DdeFreeDataHandle(reply);
     }
     DdeDisconnect(conversation);
@@ -172,7 +174,7 @@ int Watch(const Command& command) {
         const HDDEDATA now =
             DdeClientTransaction(nullptr, 0, conversation, item, CF_TEXT, XTYP_REQUEST, kAnswerTimeoutMs, nullptr);
         if (!now) return Refused("the program refused to read " + name);
-        PrintLine(name + " " + dervix::LinkEscape(DataText(now)));
+        PrintLine(name + " " + dervix::LinkEscapeLatin1(DataText(now)));
         DdeFreeDataHandle(now);
     }
     for (MSG message; GetMessageW(&message, nullptr, 0, 0) > 0;) DispatchMessageW(&message);
