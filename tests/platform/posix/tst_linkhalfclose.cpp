@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/LinkTestClient.h"
+#include "platform/posix/LinkTestClient.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "platform/qt/posix/LinkServer.h"
 #include "shell/LinkProtocol.h"
 #include "support/Rig.h"
-#include "platform/LinkTestClient.h"
+#include "platform/posix/LinkTestClient.h"
 
 using dervix::LinkServer;
 
