@@ -73,11 +73,23 @@ int main(int argc, char** argv) {
     dervix::QtProcess process;
     dervix::SerialPort& serial = adapters->serial();
     process.setLastWork([&serial] { serial.close(); });
-    dervix::Platform platform{adapters->profile(), adapters->logFile(), dialogs, serial,  timer,
-                              adapters->clock(),   pump,                screen,  badge,   process,
-                              adapters->devices(), reopenTimer,         programFolder,
-                              {DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH},
-                              adapters->logPath()};
+    // By name: two timers, and other members of one type, could be swapped
+    // unnoticed by position.
+    dervix::Platform platform{.profile = adapters->profile(),
+                              .logFile = adapters->logFile(),
+                              .dialogs = dialogs,
+                              .serial = serial,
+                              .timer = timer,
+                              .clock = adapters->clock(),
+                              .pump = pump,
+                              .screen = screen,
+                              .badge = badge,
+                              .process = process,
+                              .devices = adapters->devices(),
+                              .reopenTimer = reopenTimer,
+                              .programFolder = programFolder,
+                              .version = {DERVIX_VERSION_MAJOR, DERVIX_VERSION_MINOR, DERVIX_VERSION_PATCH},
+                              .logPath = adapters->logPath()};
     dervix::FrmDervix frm(platform);
 
     dervix::MainWindow window(frm);

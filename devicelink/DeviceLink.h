@@ -36,7 +36,7 @@ public:
     void cmdStart_Click();           // run control
 
     // The device a port number stands for: the profile's [Ports] ComN entry,
-    // else /dev/ttyS<N-1>; empty when there is none.
+    // else the system's standard port N; empty when there is none.
     static std::string PortDevice(Settings& settings, int portNumber);
 
     static std::string StripControlChars(const std::string& text);
