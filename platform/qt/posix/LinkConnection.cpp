@@ -103,9 +103,11 @@ void LinkConnection::readLines() {
 }
 
 // Takes whole lines into the queue while it has room; returns the bytes
-// taken, the rest waits for room.
+// taken, the rest waits for room. A line longer than the protocol takes is
+// never held whole: it is answered with the protocol's refusal, and skipped
+// up to its LF.
 std::size_t LinkConnection::split(const char* data, std::size_t size) {
-    constexpr auto kMaxLine = static_cast<std::size_t>(LinkServer::kMaxLineBytes);
+    constexpr std::size_t kMaxLine = LinkProtocol::kMaxLine;
     std::size_t at = 0;
     while (at < size && queue_.size() < LinkServer::kMaxQueuedRequests) {
         const void* found = std::memchr(data + at, '\n', size - at);
@@ -196,7 +198,8 @@ void LinkConnection::processNext() {
     // for this call.
     QPointer<LinkConnection> self(this);
     const auto handler = handler_;
-    const std::string answer = entry.overlong ? std::string("ERR line too long") : (*handler)(entry.line, *this);
+    const std::string answer =
+        entry.overlong ? std::string(LinkProtocol::kLineTooLong) : (*handler)(entry.line, *this);
     if (!self) return;
     const bool othersHeldBack = running() >= LinkServer::kMaxRunningRequests;
     busy_ = false;

@@ -35,9 +35,6 @@ public:
     // socket, which dervix-link and other Qt clients connect with, refuses
     // anything past 106 with a bare "Name error".
     static constexpr int kMaxPathBytes = 106;
-    // Longest request line without its LF; longer ones are answered with an
-    // error and skipped up to the next LF.
-    static constexpr int kMaxLineBytes = 4096;
     // Clients served at once; a further one is closed at once. A client that
     // has gone (closed its end, not only its sending side) leaves room at
     // once, even before the event loop has noticed and while its running
