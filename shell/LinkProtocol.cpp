@@ -260,7 +260,7 @@ TextSlot* LinkProtocol::slotOf(std::size_t item) const {
 }
 
 std::string LinkProtocol::handle(std::string_view line, LinkWatcher* client) {
-    if (line.size() > kMaxLine) return "ERR line too long";
+    if (line.size() > kMaxLine) return std::string(kLineTooLong);
     // A client that ends its lines with CR LF is understood as well.
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!IsValidUtf8(line)) return "ERR invalid UTF-8";

@@ -82,8 +82,9 @@ private:
 
 class LinkProtocol {
 public:
-    // Longest request line, without its LF.
+    // Longest request line, without its LF, and the answer to a longer one.
     static constexpr std::size_t kMaxLine = 4096;
+    static constexpr std::string_view kLineTooLong = "ERR line too long";
 
     // Watched texts up to this long go at once, whatever the pace: a reply of
     // the module, a flow rate, a caption.

@@ -20,18 +20,23 @@ constexpr std::size_t kReadChunkBytes = 16384;
 // drained; ordinary answers never come near it.
 constexpr std::size_t kKeptAnswerBufferBytes = 16 * 1024;
 
+// Changes and unwatched items come by name, one of kLinkItems; a change
+// waiting here keeps the item's place in that table.
+std::size_t ItemIndex(std::string_view item) {
+    return static_cast<std::size_t>(std::find(kLinkItems.begin(), kLinkItems.end(), item) - kLinkItems.begin());
+}
+
 }  // namespace
 
-LinkConnection::LinkConnection(int fd, std::shared_ptr<const LinkServer::Handler> handler, LinkServer* parent)
-    : QObject(parent),
-      fd_(fd),
+LinkConnection::LinkConnection(int fd, std::shared_ptr<const LinkServer::Handler> handler, LinkServer& server)
+    : fd_(fd),
       handler_(std::move(handler)),
+      server_(server),
       reader_(new QSocketNotifier(fd, QSocketNotifier::Read, this)),
       writer_(new QSocketNotifier(fd, QSocketNotifier::Write, this)) {
     writer_->setEnabled(false);
     connect(reader_, &QSocketNotifier::activated, this, [this] { readLines(); });
     connect(writer_, &QSocketNotifier::activated, this, [this] { flush(); });
-    readLines();  // anything that came with the connection
 }
 
 LinkConnection::~LinkConnection() {
@@ -41,29 +46,80 @@ LinkConnection::~LinkConnection() {
     ::close(fd_);
 }
 
+// Every change of stage goes through here, and with it what the server
+// counts: a connection that stops serving gives its client's place back.
+void LinkConnection::moveTo(Stage next) {
+    Q_ASSERT(CanMove(stage_, next));
+    const bool wasServing = serving();
+    stage_ = next;
+    if (wasServing && !serving()) server_.stoppedServing(*this);
+    if (next == Stage::Gone || next == Stage::Ended) {
+        reader_->setEnabled(false);
+        writer_->setEnabled(false);
+    }
+    // Not at once: one of its own calls is on the stack (its notifier's, or
+    // its request's that has just returned).
+    if (next == Stage::Ended) deleteLater();
+}
+
+// End of input: the client has sent all it will. After a half-close it is
+// still waiting for its answers, so they are written before the connection
+// ends. A line cut off by the client is no request.
+void LinkConnection::endInput() {
+    line_ = {};
+    moveTo(Stage::InputEnded);
+}
+
+// A client that has gone gives its place back at once, whatever its running
+// request is doing; its requests not yet begun are dropped, as their answers
+// would have nowhere to go, and so is what it held here. The connection is
+// deleted once its running request, if any, returns.
+void LinkConnection::abandon() {
+    unreachable_ = true;
+    std::deque<Entry>().swap(queue_);
+    std::string().swap(in_);
+    inAt_ = 0;
+    line_ = {};
+    std::string().swap(out_);
+    sent_ = 0;
+    std::vector<PendingChange>().swap(pending_);
+    endWatches();
+    moveTo(Stage::Gone);
+    endIfDone();
+}
+
+void LinkConnection::endIfDone() {
+    // A client that has shut down its sending side and still watches keeps
+    // its connection until it closes it.
+    const bool inputOver = stage_ == Stage::InputEnded || stage_ == Stage::Gone;
+    if (inputOver && !handling_ && queue_.empty() && out_.empty() && !watching()) moveTo(Stage::Ended);
+}
+
 void LinkConnection::catchUp() {
-    if (ending_ || gone_) return;
+    if (!serving()) return;
     if (hungUp()) return abandon();
     if (!out_.empty()) flush();
-    if (!ending_ && !gone_) readLines();
+    if (serving()) readLines();
 }
 
 void LinkConnection::changed(std::string_view item, const std::string& line) {
-    if (broken_ || gone_) return;
+    if (unreachable_) return;
     if (out_.empty()) {
         out_.append(line).push_back('\n');
         return flush();
     }
-    std::erase_if(pending_, [item](const auto& waiting) { return waiting.first == item; });
-    pending_.emplace_back(item, line);
+    const std::size_t index = ItemIndex(item);
+    std::erase_if(pending_, [index](const PendingChange& waiting) { return waiting.item == index; });
+    pending_.push_back({index, line});
 }
 
 void LinkConnection::unwatched(std::string_view item) {
-    std::erase_if(pending_, [item](const auto& waiting) { return waiting.first == item; });
+    const std::size_t index = ItemIndex(item);
+    std::erase_if(pending_, [index](const PendingChange& waiting) { return waiting.item == index; });
 }
 
 void LinkConnection::takePending() {
-    for (const auto& [item, line] : pending_) out_.append(line).push_back('\n');
+    for (const PendingChange& waiting : pending_) out_.append(waiting.line).push_back('\n');
     pending_.clear();
 }
 
@@ -85,14 +141,10 @@ void LinkConnection::readLines() {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             break;
+        } else if (n < 0 || hungUp()) {
+            return abandon();  // gone, not only done sending
         } else {
-            // End of input: the client has sent all it will. After a
-            // half-close it is still waiting for its answers, so they are
-            // written before the connection ends. A line cut off by the
-            // client is no request.
-            inputEnded_ = true;
-            partial_.clear();
-            if (n < 0 || hungUp()) return abandon();
+            endInput();
         }
     }
     // A full queue or a backlog of answers pauses reading: the notifier
@@ -103,27 +155,29 @@ void LinkConnection::readLines() {
 }
 
 // Takes whole lines into the queue while it has room; returns the bytes
-// taken, the rest waits for room.
+// taken, the rest waits for room. A line longer than the protocol takes is
+// never held whole: it is answered with the protocol's refusal, and skipped
+// up to its LF.
 std::size_t LinkConnection::split(const char* data, std::size_t size) {
-    constexpr auto kMaxLine = static_cast<std::size_t>(LinkServer::kMaxLineBytes);
+    constexpr std::size_t kMaxLine = LinkProtocol::kMaxLine;
     std::size_t at = 0;
     while (at < size && queue_.size() < LinkServer::kMaxQueuedRequests) {
         const void* found = std::memchr(data + at, '\n', size - at);
         const std::size_t end = found ? static_cast<std::size_t>(static_cast<const char*>(found) - data) : size;
-        if (!discarding_) {
-            partial_.append(data + at, std::min(end - at, kMaxLine + 1 - partial_.size()));
-            if (partial_.size() > kMaxLine) {
+        if (!line_.overlong) {
+            line_.bytes.append(data + at, std::min(end - at, kMaxLine + 1 - line_.bytes.size()));
+            if (line_.bytes.size() > kMaxLine) {
                 queue_.push_back({{}, true});
-                std::string().swap(partial_);
-                discarding_ = true;
+                std::string().swap(line_.bytes);
+                line_.overlong = true;
             }
         }
         if (!found) return size;
-        if (discarding_) {
-            discarding_ = false;  // the overlong line ends here
+        if (line_.overlong) {
+            line_.overlong = false;  // the overlong line ends here
         } else {
-            queue_.push_back({std::move(partial_), false});
-            partial_.clear();
+            queue_.push_back({std::move(line_.bytes), false});
+            line_.bytes.clear();
         }
         at = end + 1;
     }
@@ -131,7 +185,7 @@ std::size_t LinkConnection::split(const char* data, std::size_t size) {
 }
 
 bool LinkConnection::readable() const {
-    return !inputEnded_ && in_.empty() && queue_.size() < LinkServer::kMaxQueuedRequests && !backlogged();
+    return stage_ == Stage::Reading && in_.empty() && queue_.size() < LinkServer::kMaxQueuedRequests && !backlogged();
 }
 
 // The client has closed its end, not only its sending side (as one that
@@ -141,26 +195,6 @@ bool LinkConnection::hungUp() const {
     return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
 }
 
-// A client that has gone gives its place back at once, whatever its running
-// request is doing; its requests not yet begun are dropped, as their answers
-// would have nowhere to go, and so is what it held here. The connection is
-// deleted once its running request, if any, returns.
-void LinkConnection::abandon() {
-    gone_ = inputEnded_ = broken_ = true;
-    discarding_ = false;
-    std::deque<Entry>().swap(queue_);
-    std::string().swap(in_);
-    inAt_ = 0;
-    std::string().swap(partial_);
-    std::string().swap(out_);
-    sent_ = 0;
-    std::vector<std::pair<std::string_view, std::string>>().swap(pending_);
-    endWatches();
-    reader_->setEnabled(false);
-    writer_->setEnabled(false);
-    endIfDone();
-}
-
 void LinkConnection::scheduleNext() {
     if (startable()) QMetaObject::invokeMethod(this, [this] { processNext(); }, Qt::QueuedConnection);
 }
@@ -168,19 +202,7 @@ void LinkConnection::scheduleNext() {
 // A backlog holds the requests back until the client has read enough; the
 // write notifier's flush resumes them.
 bool LinkConnection::startable() const {
-    return !busy_ && !ending_ && !gone_ && !queue_.empty() && !backlogged() &&
-           running() < LinkServer::kMaxRunningRequests;
-}
-
-// Requests of this server inside the handler now, each perhaps with a box's
-// event loop on the stack.
-int LinkConnection::running() const {
-    int count = 0;
-    for (const QObject* child : parent()->children()) {
-        const auto* connection = dynamic_cast<const LinkConnection*>(child);
-        if (connection && connection->busy_) ++count;
-    }
-    return count;
+    return !handling_ && serving() && !queue_.empty() && !backlogged() && server_.mayStartRequest();
 }
 
 void LinkConnection::processNext() {
@@ -188,23 +210,22 @@ void LinkConnection::processNext() {
     // Lines a client sent before it went are no longer requests: nobody is
     // left to take their answers.
     if (hungUp()) return abandon();
-    busy_ = true;
+    handling_ = true;
+    server_.requestStarted();
     const Entry entry = std::move(queue_.front());
     queue_.pop_front();
     // The handler may serve events for a long while; meanwhile the server and
     // this connection with it may be deleted. The shared handler stays alive
-    // for this call.
+    // for this call. Nothing else deletes a connection with a request inside
+    // the handler, so while this one lives, so does its server.
     QPointer<LinkConnection> self(this);
     const auto handler = handler_;
-    const std::string answer = entry.overlong ? std::string("ERR line too long") : (*handler)(entry.line, *this);
+    const std::string answer =
+        entry.overlong ? std::string(LinkProtocol::kLineTooLong) : (*handler)(entry.line, *this);
     if (!self) return;
-    const bool othersHeldBack = running() >= LinkServer::kMaxRunningRequests;
-    busy_ = false;
-    if (othersHeldBack) {
-        for (QObject* child : parent()->children())
-            if (auto* connection = dynamic_cast<LinkConnection*>(child)) connection->scheduleNext();
-    }
-    if (gone_) return endIfDone();
+    handling_ = false;
+    server_.requestDone();
+    if (stage_ == Stage::Gone) return endIfDone();
     send(answer + "\n");
     readLines();  // reading paused while the queue was full
 }
@@ -213,7 +234,7 @@ void LinkConnection::send(const std::string& bytes) {
     // The client no longer reads (it shut down its receiving side, or has
     // gone and is noticed before its next request): the answer has nowhere
     // to go.
-    if (broken_) return;
+    if (unreachable_) return;
     // The changes pushed before this answer was made go before it.
     takePending();
     out_.append(bytes);
@@ -223,7 +244,7 @@ void LinkConnection::send(const std::string& bytes) {
 void LinkConnection::flush() {
     const bool wasBacklogged = backlogged();
     for (;;) {
-        while (!broken_ && sent_ < out_.size()) {
+        while (!unreachable_ && sent_ < out_.size()) {
             const ssize_t n = ::send(fd_, out_.data() + sent_, out_.size() - sent_, MSG_NOSIGNAL);
             if (n > 0) {
                 sent_ += static_cast<std::size_t>(n);
@@ -232,18 +253,18 @@ void LinkConnection::flush() {
             } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
                 break;
             } else {
-                broken_ = true;  // the client reads no more
+                unreachable_ = true;  // the client reads no more
             }
         }
         // All has gone: the changes that waited behind it follow.
-        if (broken_ || sent_ < out_.size() || pending_.empty()) break;
+        if (unreachable_ || sent_ < out_.size() || pending_.empty()) break;
         takePending();
     }
-    if (broken_ && watching()) {
+    if (unreachable_ && watching()) {
         pending_.clear();
         endWatches();
     }
-    if (sent_ == out_.size() || broken_) {
+    if (sent_ == out_.size() || unreachable_) {
         sent_ = 0;
         if (out_.capacity() > kKeptAnswerBufferBytes)
             std::string().swap(out_);  // clear() would keep the backlog's memory
@@ -263,17 +284,6 @@ void LinkConnection::flush() {
         return;       // (it ends the connection if that is all)
     }
     endIfDone();
-}
-
-void LinkConnection::endIfDone() {
-    // A client that has shut down its sending side and still watches keeps
-    // its connection until it closes it.
-    if (inputEnded_ && !busy_ && queue_.empty() && out_.empty() && !watching() && !ending_) {
-        ending_ = true;
-        reader_->setEnabled(false);
-        writer_->setEnabled(false);
-        deleteLater();
-    }
 }
 
 }  // namespace dervix

@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -83,20 +84,28 @@ void LinkServer::close() {
     ::unlink(QFile::encodeName(path_).constData());
 }
 
+// Only the connections serving have requests waiting: one whose client has
+// gone has dropped them, and one that has ended had none.
 std::size_t LinkServer::queuedRequests() const {
     std::size_t count = 0;
-    for (const QObject* child : children())
-        if (const auto* connection = dynamic_cast<const LinkConnection*>(child)) count += connection->queued();
+    for (const auto& connection : serving_) count += connection->queued();
     return count;
 }
 
-int LinkServer::served() const {
-    int count = 0;
-    for (QObject* child : children()) {
-        const auto* connection = dynamic_cast<const LinkConnection*>(child);
-        if (connection && connection->serving()) ++count;
-    }
-    return count;
+// Requests held back by the cap may start now that one has returned.
+void LinkServer::requestDone() {
+    const bool othersHeldBack = running_ >= kMaxRunningRequests;
+    --running_;
+    if (othersHeldBack)
+        for (const auto& connection : serving_) connection->scheduleNext();
+}
+
+void LinkServer::stoppedServing(LinkConnection& connection) {
+    const auto held = std::find_if(serving_.begin(), serving_.end(),
+                                   [&connection](const auto& serving) { return serving.get() == &connection; });
+    if (held == serving_.end()) return;
+    held->release()->setParent(this);
+    serving_.erase(held);
 }
 
 void LinkServer::acceptConnections() {
@@ -115,19 +124,22 @@ void LinkServer::acceptConnections() {
             }
             return;
         }
-        if (served() >= kMaxConnections) {
+        if (serving_.size() >= std::size_t(kMaxConnections)) {
             // Clients that have gone since the event loop last looked wait
             // in the kernel as this one does: their connections end first,
             // and their places are this one's. (A read or two for each
-            // connection, and only while they are all taken.)
-            for (QObject* child : children())
-                if (auto* connection = dynamic_cast<LinkConnection*>(child)) connection->catchUp();
-            if (served() >= kMaxConnections) {
+            // connection, and only while they are all taken.) One that ends
+            // leaves serving_ meanwhile, but lives on until the event loop.
+            std::vector<LinkConnection*> all;
+            for (const auto& connection : serving_) all.push_back(connection.get());
+            for (LinkConnection* connection : all) connection->catchUp();
+            if (serving_.size() >= std::size_t(kMaxConnections)) {
                 ::close(fd);
                 continue;
             }
         }
-        new LinkConnection(fd, handler_, this);
+        serving_.push_back(std::make_unique<LinkConnection>(fd, handler_, *this));
+        serving_.back()->start();
     }
 }
 

@@ -18,12 +18,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "shell/LinkProtocol.h"
 
 class QSocketNotifier;
 
 namespace dervix {
+
+class LinkConnection;
 
 class LinkServer : public QObject {
 public:
@@ -35,9 +38,6 @@ public:
     // socket, which dervix-link and other Qt clients connect with, refuses
     // anything past 106 with a bare "Name error".
     static constexpr int kMaxPathBytes = 106;
-    // Longest request line without its LF; longer ones are answered with an
-    // error and skipped up to the next LF.
-    static constexpr int kMaxLineBytes = 4096;
     // Clients served at once; a further one is closed at once. A client that
     // has gone (closed its end, not only its sending side) leaves room at
     // once, even before the event loop has noticed and while its running
@@ -67,16 +67,29 @@ public:
     std::size_t queuedRequests() const;
 
 private:
+    friend class LinkConnection;
+
     void acceptConnections();
-    // Connections still serving their clients; one that has ended no longer
-    // counts, though its deletion may still wait for the event loop.
-    int served() const;
+    // What the connections tell their server.
+    bool mayStartRequest() const { return running_ < kMaxRunningRequests; }
+    void requestStarted() { ++running_; }
+    void requestDone();
+    void stoppedServing(LinkConnection& connection);
 
     std::shared_ptr<const Handler> handler_;
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
     QString path_;
     QString error_;
+    // The connections serving their clients, oldest first, each taking a
+    // client's place. One that stops serving (its client has gone, or all
+    // is done) leaves for the object tree as this server's child: its
+    // request may still be inside the handler, with a box open for minutes,
+    // and one of its own calls on the stack. It deletes itself through the
+    // event loop once no request of it runs, or goes with the server.
+    std::vector<std::unique_ptr<LinkConnection>> serving_;
+    // Requests inside the handler now, of connections serving or not.
+    int running_ = 0;
 };
 
 }  // namespace dervix
