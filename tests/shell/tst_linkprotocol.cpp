@@ -62,6 +62,9 @@ void TestLinkProtocol::requestReadsItems_data() {
     QTest::newRow("empty txtDVXScmd") << B("REQUEST txtDVXScmd") << B("OK ");
     QTest::newRow("empty DervixResp") << B("REQUEST DervixResp") << B("OK ");
     QTest::newRow("CR LF line end") << B("REQUEST Label3\r") << B("OK Flow Rate");
+    QTest::newRow("item in lower case") << B("REQUEST label3") << B("OK Flow Rate");
+    QTest::newRow("item in capitals") << B("REQUEST LABEL5") << B("OK mL/min");
+    QTest::newRow("item in mixed case") << B("REQUEST TXTflowRATE") << B("OK 0.00");
 }
 
 void TestLinkProtocol::requestReadsItems() {
@@ -103,6 +106,8 @@ void TestLinkProtocol::pokeRunsHandlerBeforeAnswer_data() {
     QTest::newRow("CR LF line end") << B("POKE txtFlowRate 7\r") << B("txtFlowRate") << B("7");
     QTest::newRow("escaped CR at the end kept") << B("POKE txtFlowRate 7\\r") << B("txtFlowRate") << B("7\r");
     QTest::newRow("tab and NUL pass") << B("POKE txtFlowRate a\tb\x00") << B("txtFlowRate") << B("a\tb\x00");
+    QTest::newRow("item in capitals") << B("POKE TXTFLOWRATE 3") << B("txtFlowRate") << B("3");
+    QTest::newRow("request field in lower case") << B("POKE txtdvxscmd x") << B("txtDVXScmd") << B("x");
 }
 
 void TestLinkProtocol::pokeRunsHandlerBeforeAnswer() {
@@ -163,7 +168,8 @@ void TestLinkProtocol::watchersFollowChanges() {
     auto link = std::make_unique<LinkProtocol>(*rig.w);
     Watcher replies, flows;
     QCOMPARE(link->handle("WATCH DervixResp", &replies), B("OK "));
-    QCOMPARE(link->handle("WATCH Label3", &replies), B("OK Flow Rate"));
+    // Named in any case, told by the name as listed.
+    QCOMPARE(link->handle("WATCH label3", &replies), B("OK Flow Rate"));
     QCOMPARE(link->handle("WATCH txtFlowRate", &flows), B("OK 20"));
     QCOMPARE(link->handle("POKE txtDVXScmd STATUS", &flows), B("OK"));
     rig.serial.deliver("G1");
@@ -174,7 +180,7 @@ void TestLinkProtocol::watchersFollowChanges() {
                                                       "CHANGED DervixResp ", "CHANGED Label3 Flow\\\\"}));
     QCOMPARE(link->handle("POKE txtFlowRate 5", &replies), B("OK"));
     QCOMPARE(link->handle("POKE txtFlowRate 5", &replies), B("OK"));
-    QCOMPARE(link->handle("UNWATCH txtFlowRate", &flows), B("OK"));
+    QCOMPARE(link->handle("UNWATCH TXTFLOWRATE", &flows), B("OK"));
     QCOMPARE(link->handle("POKE txtFlowRate 6", &flows), B("OK"));
     QCOMPARE(flows.lines, std::vector<std::string>{"CHANGED txtFlowRate 5"});
     // Either may go first.
@@ -200,12 +206,14 @@ void TestLinkProtocol::refused_data() {
     QTest::newRow("verb with empty item") << B("REQUEST ") << B("ERR missing item");
     QTest::newRow("POKE without item") << B("POKE") << B("ERR missing item");
     QTest::newRow("unknown item") << B("REQUEST vaSplit") << B("ERR unknown item");
-    QTest::newRow("item in other case") << B("REQUEST label3") << B("ERR unknown item");
+    QTest::newRow("item one letter short") << B("REQUEST label") << B("ERR unknown item");
+    QTest::newRow("item one letter long") << B("REQUEST LABEL33") << B("ERR unknown item");
     QTest::newRow("text after REQUEST item") << B("REQUEST Label3 x") << B("ERR unknown item");
     QTest::newRow("two blanks") << B("REQUEST  Label3") << B("ERR unknown item");
     QTest::newRow("POKE unknown item") << B("POKE cmdStart x") << B("ERR unknown item");
     QTest::newRow("POKE label") << B("POKE Label3 Rate") << B("ERR Label3 cannot be set");
     QTest::newRow("POKE other label") << B("POKE Label5 x") << B("ERR Label5 cannot be set");
+    QTest::newRow("POKE label in other case") << B("POKE LABEL3 x") << B("ERR Label3 cannot be set");
     QTest::newRow("POKE without text") << B("POKE txtFlowRate") << B("ERR missing text");
     QTest::newRow("WATCH unknown item") << B("WATCH vaSplit") << B("ERR unknown item");
     QTest::newRow("UNWATCH without item") << B("UNWATCH") << B("ERR missing item");
