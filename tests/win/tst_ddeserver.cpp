@@ -217,17 +217,30 @@ void TestDdeServer::transactions_data() {
     QTest::addColumn<uint>("format");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<std::string>("after");  // a request's data; txtFlowRate after a poke
+    QTest::addColumn<std::string>("line");   // what the handler was asked; empty: nothing
     const uint get = XTYP_REQUEST, poke = XTYP_POKE, text = CF_TEXT;
-    const std::string none, bytes("\xe9 a\\r\r\n\\");
-    QTest::newRow("request label") << get << "Label3" << none << text << true << std::string("Flow Rate");
-    QTest::newRow("request in other case") << get << "TXTflowRATE" << none << text << true << std::string("20");
-    QTest::newRow("request unknown item") << get << "vaSplit" << none << text << false << none;
-    QTest::newRow("request as Unicode") << get << "Label3" << none << uint(CF_UNICODETEXT) << false << none;
-    QTest::newRow("poke field") << poke << "TXTFLOWRATE" << std::string("12.5") << text << true << std::string("12.5");
-    QTest::newRow("poke bytes as they are") << poke << "txtFlowRate" << bytes << text << true << bytes;
-    QTest::newRow("poke label") << poke << "Label3" << std::string("x") << text << false << std::string("20");
-    QTest::newRow("execute") << uint(XTYP_EXECUTE) << "" << std::string("[KILL]") << text << false
-                             << std::string("20");
+    const std::string none, bytes("\xe9 a\\r\r\n\\"), same("20");
+    QTest::newRow("request label") << get << "Label3" << none << text << true << std::string("Flow Rate")
+                                   << std::string("REQUEST Label3");
+    QTest::newRow("request in other case") << get << "TXTflowRATE" << none << text << true << same
+                                           << std::string("REQUEST txtFlowRate");
+    QTest::newRow("request unknown item") << get << "vaSplit" << none << text << false << none << none;
+    QTest::newRow("request as Unicode") << get << "Label3" << none << uint(CF_UNICODETEXT) << false << none << none;
+    QTest::newRow("poke field") << poke << "TXTFLOWRATE" << std::string("12.5") << text << true << std::string("12.5")
+                                << std::string("POKE txtFlowRate 12.5");
+    QTest::newRow("poke bytes as they are") << poke << "txtFlowRate" << bytes << text << true << bytes
+                                            << std::string("POKE txtFlowRate \xc3\xa9 a\\\\r\\r\\n\\\\");
+    // A cell's closing CR LF is left out where a value is meant; a reply
+    // placed in the response slot is complete only with it.
+    QTest::newRow("poke field, a cell's CR LF") << poke << "txtFlowRate" << std::string("12\r\n") << text << true
+                                                << std::string("12") << std::string("POKE txtFlowRate 12");
+    QTest::newRow("poke request, a cell's CR LF") << poke << "TXTDVXSCMD" << std::string("STATUS\r\n") << text
+                                                  << true << same << std::string("POKE txtDVXScmd STATUS");
+    QTest::newRow("poke a reply, its CR LF kept") << poke << "DervixResp" << std::string("G1\r\n") << text << true
+                                                  << same << std::string("POKE DervixResp G1\\r\\n");
+    QTest::newRow("poke label") << poke << "Label3" << std::string("x") << text << false << same
+                                << std::string("POKE Label3 x");
+    QTest::newRow("execute") << uint(XTYP_EXECUTE) << "" << std::string("[KILL]") << text << false << same << none;
 }
 
 void TestDdeServer::transactions() {
@@ -237,9 +250,11 @@ void TestDdeServer::transactions() {
     QFETCH(uint, format);
     QFETCH(bool, accepted);
     QFETCH(std::string, after);
+    QFETCH(std::string, line);
     const Reply reply = Served([&] { return Transact(type, item.toStdWString(), text, kWait, format); });
     QVERIFY(reply.connected);
     QCOMPARE(reply.accepted, accepted);
+    QCOMPARE(lines_, line.empty() ? std::vector<std::string>{} : std::vector<std::string>{line});
     QCOMPARE(type == XTYP_REQUEST ? reply.data : Request(L"txtFlowRate").data, after);
     QCOMPARE(rig_->w->Label3.caption(), std::string("Flow Rate"));
 }

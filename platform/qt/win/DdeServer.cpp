@@ -134,10 +134,12 @@ HDDEDATA Transact(Served& served, UINT type, UINT format, HCONV conversation, HS
     if (format != CF_TEXT || !name) return nullptr;
     std::string line = "REQUEST " + *name;
     if (type == XTYP_POKE) {
-        // A spreadsheet ends a cell's text with CR LF; the field gets the
-        // text without it, as if it had been typed.
+        // A spreadsheet ends a cell's text with CR LF; a field that takes a
+        // value gets the text without it, as if it had been typed. In the
+        // response slot it is what completes a reply, and stays.
         std::string text = ReadText(data);
-        if (text.ends_with("\r\n")) text.resize(text.size() - 2);
+        const bool value = *name == "txtFlowRate" || *name == "txtDVXScmd";
+        if (value && text.ends_with("\r\n")) text.resize(text.size() - 2);
         line = "POKE " + *name + " " + LinkEscape(Latin1ToUtf8(text));
     }
     std::string answer;
