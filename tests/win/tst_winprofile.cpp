@@ -9,6 +9,7 @@
 #include "platform/win/WinApi.h"
 #include "platform/win/WinIniProfileStore.h"
 #include "platform/win/WinProfilePlace.h"
+#include "platform/SystemNames.h"
 #include "support/TestText.h"
 
 using dervix::test::Bytes;
@@ -55,6 +56,8 @@ private slots:
     void readWrite();
     void place_data();
     void place();
+    void shortFolderPath_data();
+    void shortFolderPath();
 
 private:
     bool mapped_ = false;
@@ -231,6 +234,41 @@ void TestWinProfile::place() {
     // Only read: the earlier program's files are left as they were.
     if (!virtualStore.isNull()) QCOMPARE(dervix::test::FileBytes(copyPath), virtualStore);
     if (!winIni.isNull()) QCOMPARE(dervix::test::FileBytes(winIniPath), winIni);
+}
+
+// AppPath: the program folder's short form, always with "\" between its
+// parts, as an earlier program wrote it and others read it.
+void TestWinProfile::shortFolderPath_data() {
+    QTest::addColumn<QString>("path");      // made under a folder of this test's own when expected is empty
+    QTest::addColumn<QString>("expected");  // empty: the existing folder's short form
+    QTest::newRow("existing, written with /") << "Dervix Program Folder/bin" << "";
+    QTest::newRow("not there: as it is, with \\")
+        << "C:/No Such Dervix Folder/bin" << "C:\\No Such Dervix Folder\\bin";
+    QTest::newRow("not there, both separators")
+        << "C:\\No Such Dervix Folder/bin/" << "C:\\No Such Dervix Folder\\bin\\";
+}
+
+void TestWinProfile::shortFolderPath() {
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const bool existing = expected.isEmpty();
+    if (existing) {
+        QVERIFY(QDir().mkpath(dir.filePath(path)));
+        path = dir.filePath(path);  // with "/", as Qt gives it
+    }
+    const QString got = QString::fromStdString(dervix::ShortFolderPath(path.toStdString()));
+    QVERIFY2(!got.contains('/'), qPrintable(got));
+    if (!existing) {
+        QCOMPARE(got, expected);
+        return;
+    }
+    // The folder's own short form: long names cut to 8.3, the same folder.
+    QVERIFY2(!got.contains(' '), qPrintable(got));
+    wchar_t longForm[MAX_PATH] = {};
+    QVERIFY(::GetLongPathNameW(got.toStdWString().c_str(), longForm, MAX_PATH) > 0);
+    QCOMPARE(QString::fromWCharArray(longForm).toLower(), QDir::toNativeSeparators(path).toLower());
 }
 
 QTEST_APPLESS_MAIN(TestWinProfile)
