@@ -200,6 +200,10 @@ void MainWindow::keepFramedOnScreen() {
     // Once, when the frame first shows: later moves are the operator's own.
     if (!framePending_ || frameGeometry().size() == size()) return;
     framePending_ = false;
+    pullBackOnScreen();
+}
+
+void MainWindow::pullBackOnScreen() {
     const Geometry placed = w_.form;
     w_.KeepOnScreen();
     if (w_.form.left == placed.left && w_.form.top == placed.top) return;
@@ -215,7 +219,15 @@ void MainWindow::changeEvent(QEvent* event) {
     if (event->type() != QEvent::FontChange) return;
     scale_ = fontScale();
     layoutControls();
-    if (sized_) setFixedSize(startupSize(w_.form.height));
+    if (!sized_) return;
+    setFixedSize(startupSize(w_.form.height));
+    // Grown where it stands, it may now run past the screen's far edges: it
+    // is pulled back as start-up pulls it (until its frame is first counted,
+    // that first pull does it at the new size). A native Wayland window is
+    // never told where it stands, and there is nothing to pull back.
+    if (framePending_ || QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return;
+    recordPlace();
+    pullBackOnScreen();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

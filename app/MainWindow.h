@@ -49,6 +49,9 @@ private:
     QSize startupSize(int heightTwips);
     // Pulls the window back again once its frame is known and counted.
     void keepFramedOnScreen();
+    // Pulls the window from w.form's place back onto the screen by its size
+    // now, and moves it there.
+    void pullBackOnScreen();
     // The window's place into w.form, where the desktop tells it.
     void recordPlace();
 

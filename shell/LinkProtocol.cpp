@@ -278,7 +278,14 @@ std::string LinkProtocol::handle(std::string_view line, LinkWatcher* client) {
     const std::size_t itemEnd = poke ? rest.find(' ') : std::string_view::npos;
     const std::string item(rest.substr(0, itemEnd));
     if (item.empty()) return "ERR missing item";
-    const auto found = std::find(kLinkItems.begin(), kLinkItems.end(), item);
+    // In any letter case, as DDE matches them, so that a script written for
+    // one link works on the other; the answers name the item as listed. The
+    // names are ASCII: no locale's idea of case (a Turkish I) comes into it.
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    const auto found = std::find_if(kLinkItems.begin(), kLinkItems.end(), [&](std::string_view name) {
+        return std::equal(name.begin(), name.end(), item.begin(), item.end(),
+                          [&fold](char a, char b) { return fold(a) == fold(b); });
+    });
     if (found == kLinkItems.end()) return "ERR unknown item";
     const auto index = static_cast<std::size_t>(found - kLinkItems.begin());
 
@@ -293,7 +300,7 @@ std::string LinkProtocol::handle(std::string_view line, LinkWatcher* client) {
     if (!poke) return "OK " + LinkEscape(Latin1ToUtf8(textOf(index)));
 
     TextSlot* slot = slotOf(index);
-    if (!slot) return "ERR " + item + " cannot be set";
+    if (!slot) return "ERR " + std::string(*found) + " cannot be set";
     if (itemEnd == std::string_view::npos) return "ERR missing text";
     auto unescaped = LinkUnescape(rest.substr(itemEnd + 1));
     if (!unescaped) return "ERR bad escape";

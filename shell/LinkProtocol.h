@@ -33,7 +33,8 @@ class OneShotTimer;
 class TextSlot;
 struct LinkWatchList;
 
-// The items by control name: the main window's text fields and labels.
+// The items by control name: the main window's text fields and labels. A
+// request may name one in any letter case.
 inline constexpr std::array<std::string_view, 5> kLinkItems{"txtFlowRate", "txtDVXScmd", "DervixResp", "Label3",
                                                             "Label5"};
 

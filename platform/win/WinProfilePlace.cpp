@@ -30,20 +30,28 @@ std::string WindowsFolder() {
     return n > 0 && n <= MAX_PATH ? win::Narrow(std::wstring(folder, n)) : std::string("C:\\Windows");
 }
 
+// A WIN.INI is a few kB; one of megabytes is not the file it claims to be,
+// and nothing in it is to be trusted, least of all what a cut would leave.
+constexpr std::size_t kMaxProfileBytes = 4u << 20;
+
 // A profile file's text in the logic's single-byte text: a file written by
 // the profile calls is in the ANSI code page unless it begins with a mark of
-// UTF-16 or UTF-8.
-std::optional<std::string> ReadProfileText(const std::string& path) {
+// UTF-16 or UTF-8. None for a file that cannot be read, or is too large (then
+// tooLarge is set).
+std::optional<std::string> ReadProfileText(const std::string& path, bool& tooLarge) {
+    tooLarge = false;
     HANDLE file = ::CreateFileW(win::Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return std::nullopt;
     std::string bytes;
     char chunk[16384];
     DWORD n = 0;
-    // A WIN.INI is a few kB; one of megabytes is not the file it claims to be.
-    while (::ReadFile(file, chunk, sizeof chunk, &n, nullptr) && n > 0 && bytes.size() < (4u << 20))
+    while (!tooLarge && ::ReadFile(file, chunk, sizeof chunk, &n, nullptr) && n > 0) {
         bytes.append(chunk, n);
+        tooLarge = bytes.size() > kMaxProfileBytes;
+    }
     ::CloseHandle(file);
+    if (tooLarge) return std::nullopt;
     if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
         std::wstring wide((bytes.size() - 2) / 2, L'\0');
         for (std::size_t i = 0; i < wide.size(); ++i)
@@ -92,21 +100,28 @@ WinProfilePlace ChooseWinProfilePlace(const WinProfileFacts& facts) {
 
 std::string TakeOverProfile(WinIniProfileStore& store, const std::vector<std::string>& earlier) {
     if (!store.keys(kSection).empty()) return {};
+    // Files passed over for their size, named in the note; the next file
+    // is looked at as after one without a section.
+    std::string passed;
     for (const std::string& file : earlier) {
-        const std::optional<std::string> text = ReadProfileText(file);
+        const std::string from = win::ToLatin1(win::Widen(file));
+        bool tooLarge = false;
+        const std::optional<std::string> text = ReadProfileText(file, tooLarge);
+        if (tooLarge) passed += "nothing taken over from " + from + ", larger than 4 MiB; ";
         if (!text) continue;
         const std::vector<std::string> keys = IniKeys(*text, kSection);
         if (keys.empty()) continue;
         std::size_t written = 0;
         for (const std::string& key : keys)
             if (store.write(kSection, key, IniLookup(*text, kSection, key).value_or(""))) ++written;
-        const std::string from = win::ToLatin1(win::Widen(file));
         if (written < keys.size())
-            return "Profile - only " + std::to_string(written) + " of " + std::to_string(keys.size()) +
+            return "Profile - " + passed + "only " + std::to_string(written) + " of " + std::to_string(keys.size()) +
                    " settings could be taken over from " + from;
-        return "Profile - " + std::to_string(keys.size()) + " settings taken over from " + from;
+        return "Profile - " + passed + std::to_string(keys.size()) + " settings taken over from " + from;
     }
-    return {};
+    if (passed.empty()) return {};
+    passed.resize(passed.size() - 2);  // its closing "; "
+    return "Profile - " + passed;
 }
 
 std::string OwnProfileNotice(const std::string& file) {

@@ -46,8 +46,9 @@ WinProfilePlace ChooseWinProfilePlace(const WinProfileFacts& facts);
 std::string WinOwnProfileFolder(const std::string& appData);
 
 // When store's [Dervix] holds no key: the section of the first earlier file
-// that has one, keys and values as they stand; the files are only read.
-// Returns the line for the log, or the empty text when nothing was taken.
+// that has one, keys and values as they stand; the files are only read, and
+// one larger than 4 MiB not at all. Returns the line for the log (naming
+// such a file too), or the empty text when there is nothing to say.
 std::string TakeOverProfile(WinIniProfileStore& store, const std::vector<std::string>& earlier);
 
 // What the operator is told once, in the logic's text.

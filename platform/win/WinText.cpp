@@ -90,7 +90,7 @@ std::wstring ShortPath(const std::wstring& path) {
     for (wchar_t& c : native)
         if (c == L'/') c = L'\\';
     return Filled([&native](wchar_t* buffer, DWORD size) { return ::GetShortPathNameW(native.c_str(), buffer, size); })
-        .value_or(path);
+        .value_or(native);
 }
 
 std::string Environment(const char* name) {

@@ -27,8 +27,9 @@ std::string FullPath(const std::string& path);
 std::string ErrorText(unsigned long code);
 
 // The short form of an existing path, with "\" between its parts; a part
-// without a short name keeps its long one. The path as given when the
-// system has none (the path does not exist, or may not be read).
+// without a short name keeps its long one. The path as given, with "\"
+// between its parts too, when the system has none (the path does not exist,
+// or may not be read).
 std::wstring ShortPath(const std::wstring& path);
 
 // An environment variable as UTF-8; the empty text when unset.

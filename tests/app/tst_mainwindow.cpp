@@ -146,20 +146,32 @@ void MainWindowTest::keptOnScreenByItsRealSize_data() {
     QTest::addColumn<int>("points");
     QTest::addColumn<QString>("top");
     QTest::addColumn<QString>("left");
-    QTest::newRow("beyond the right edge, 9 pt") << 9 << " 0" << " 60000";
-    QTest::newRow("beyond the right edge, 13 pt") << 13 << " 0" << " 60000";
-    QTest::newRow("beyond the bottom edge, 13 pt") << 13 << " 60000" << " 0";
-    QTest::newRow("beyond both, 9 pt") << 9 << " 60000" << " 60000";
-    QTest::newRow("beyond the bottom edge, 9 pt") << 9 << " 60000" << " 0";
-    QTest::newRow("beyond both, 20 pt") << 20 << " 60000" << " 60000";
+    QTest::addColumn<int>("later");  // the desktop's font while the window is shown; 0: unchanged
+    QTest::newRow("beyond the right edge, 9 pt") << 9 << " 0" << " 60000" << 0;
+    QTest::newRow("beyond the right edge, 13 pt") << 13 << " 0" << " 60000" << 0;
+    QTest::newRow("beyond the bottom edge, 13 pt") << 13 << " 60000" << " 0" << 0;
+    QTest::newRow("beyond both, 9 pt") << 9 << " 60000" << " 60000" << 0;
+    QTest::newRow("beyond the bottom edge, 9 pt") << 9 << " 60000" << " 0" << 0;
+    QTest::newRow("beyond both, 20 pt") << 20 << " 60000" << " 60000" << 0;
+    QTest::newRow("in the corner at 9 pt, then 20 pt") << 9 << " 60000" << " 60000" << 20;
+    QTest::newRow("at the right edge at 9 pt, then 20 pt") << 9 << " 0" << " 60000" << 20;
+    QTest::newRow("at the bottom edge at 13 pt, then 20 pt") << 13 << " 60000" << " 0" << 20;
 }
 
 void MainWindowTest::keptOnScreenByItsRealSize() {
     QFETCH(int, points);
     QFETCH(QString, top);
     QFETCH(QString, left);
+    QFETCH(int, later);
     DesktopFont font(points);
     Started s({{"FormTop", top.toStdString()}, {"FormLeft", left.toStdString()}});
+    std::optional<DesktopFont> changed;
+    if (later) {
+        const QSize before = s.mw->size();
+        changed.emplace(later);
+        QCoreApplication::processEvents();  // the change reaches the widgets as an event
+        QVERIFY(s.mw->width() > before.width() && s.mw->height() > before.height());
+    }
     const QRect screen(0, 0, 19200 / 15, 11520 / 15);  // the rig's screen
     const QRect window = s.mw->frameGeometry();
     QVERIFY(window.size() != s.mw->size());  // framed, as on a desktop

@@ -118,7 +118,7 @@ void TestConfigDevices::deviceListAndWhatOkStores() {
 
     QCOMPARE(seen, items);
     QCOMPARE(seenSelected, selected);
-    std::vector<std::string> writes{"AppPath=/opt/dervix", "CommPort=1", "Settings=19200,N,8,1", "ModuleID=1"};
+    std::vector<std::string> writes{"AppPath=" + RigAppPath(), "CommPort=1", "Settings=19200,N,8,1", "ModuleID=1"};
     if (!stored.isEmpty()) writes.insert(writes.begin(), "Com1=" + stored.toStdString());
     if (rig.dialogs.boxes.empty()) writes.push_back("ErrorStatus=");
     QCOMPARE(rig.profile.writes, writes);

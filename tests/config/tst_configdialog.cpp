@@ -51,7 +51,7 @@ void TestConfigDialog::emptyProfileOpensWithCom1AndZero() {
     QCOMPARE(top, (11520 - ConfigDialog::kHeight) / 2);
 
     // The four choices in this order, then the port opening clears the error mark.
-    QCOMPARE(rig.profile.writes, (std::vector<std::string>{"AppPath=/opt/dervix", "CommPort=1",
+    QCOMPARE(rig.profile.writes, (std::vector<std::string>{"AppPath=" + RigAppPath(), "CommPort=1",
                                                             "Settings=19200,N,8,1", "ModuleID=0",
                                                             "ErrorStatus="}));
     QCOMPARE(rig.serial.device, StandardPort(1));
@@ -135,7 +135,7 @@ void TestConfigDialog::okStoresChoicesAndTalksToTheNewAddress() {
     rig.w->mnuCfg_Click();
 
     QCOMPARE(rig.profile.writes,
-             (std::vector<std::string>{"AppPath=/opt/dervix", "CommPort=" + commPort.toStdString(),
+             (std::vector<std::string>{"AppPath=" + RigAppPath(), "CommPort=" + commPort.toStdString(),
                                        "Settings=19200,N,8,1", "ModuleID=" + moduleId.toStdString(),
                                        "ErrorStatus="}));
     QCOMPARE(rig.profile.get("CommPort"), commPort.toStdString());

@@ -67,6 +67,9 @@ void TestLinkProtocol::requestReadsItems_data() {
     QTest::newRow("empty txtDVXScmd") << B("REQUEST txtDVXScmd") << B("OK ");
     QTest::newRow("empty DervixResp") << B("REQUEST DervixResp") << B("OK ");
     QTest::newRow("CR LF line end") << B("REQUEST Label3\r") << B("OK Flow Rate");
+    QTest::newRow("item in lower case") << B("REQUEST label3") << B("OK Flow Rate");
+    QTest::newRow("item in capitals") << B("REQUEST LABEL5") << B("OK mL/min");
+    QTest::newRow("item in mixed case") << B("REQUEST TXTflowRATE") << B("OK 0.00");
 }
 
 void TestLinkProtocol::requestReadsItems() {
@@ -133,6 +136,8 @@ void TestLinkProtocol::pokeRunsHandlerBeforeAnswer_data() {
                                          << B("\x1b[2J\x00\x7f");
     QTest::newRow("C1 and Latin-1 by escape") << B("POKE DervixResp \\x9B\\xE9\\x41") << B("DervixResp")
                                               << B("\x9b\xe9" "A");
+    QTest::newRow("item in capitals") << B("POKE TXTFLOWRATE 3") << B("txtFlowRate") << B("3");
+    QTest::newRow("request field in lower case") << B("POKE txtdvxscmd x") << B("txtDVXScmd") << B("x");
 }
 
 void TestLinkProtocol::pokeRunsHandlerBeforeAnswer() {
@@ -255,12 +260,14 @@ void TestLinkProtocol::refused_data() {
     QTest::newRow("verb with empty item") << B("REQUEST ") << B("ERR missing item");
     QTest::newRow("POKE without item") << B("POKE") << B("ERR missing item");
     QTest::newRow("unknown item") << B("REQUEST vaSplit") << B("ERR unknown item");
-    QTest::newRow("item in other case") << B("REQUEST label3") << B("ERR unknown item");
+    QTest::newRow("item one letter short") << B("REQUEST label") << B("ERR unknown item");
+    QTest::newRow("item one letter long") << B("REQUEST LABEL33") << B("ERR unknown item");
     QTest::newRow("text after REQUEST item") << B("REQUEST Label3 x") << B("ERR unknown item");
     QTest::newRow("two blanks") << B("REQUEST  Label3") << B("ERR unknown item");
     QTest::newRow("POKE unknown item") << B("POKE cmdStart x") << B("ERR unknown item");
     QTest::newRow("POKE label") << B("POKE Label3 Rate") << B("ERR Label3 cannot be set");
     QTest::newRow("POKE other label") << B("POKE Label5 x") << B("ERR Label5 cannot be set");
+    QTest::newRow("POKE label in other case") << B("POKE LABEL3 x") << B("ERR Label3 cannot be set");
     QTest::newRow("POKE without text") << B("POKE txtFlowRate") << B("ERR missing text");
     QTest::newRow("WATCH unknown item") << B("WATCH vaSplit") << B("ERR unknown item");
     QTest::newRow("UNWATCH without item") << B("UNWATCH") << B("ERR missing item");

@@ -42,7 +42,7 @@ void TestLinkWatch::watchersFollowChanges() {
     auto link = std::make_unique<LinkProtocol>(*rig.w);
     Watcher replies, flows;
     QCOMPARE(link->handle("WATCH DervixResp", &replies), B("OK "));
-    QCOMPARE(link->handle("WATCH Label3", &replies), B("OK Flow Rate"));
+    QCOMPARE(link->handle("WATCH label3", &replies), B("OK Flow Rate"));
     QCOMPARE(link->handle("WATCH txtFlowRate", &flows), B("OK 20"));
     QCOMPARE(link->handle("POKE txtDVXScmd STATUS", &flows), B("OK"));
     rig.serial.deliver("G1");
@@ -53,7 +53,7 @@ void TestLinkWatch::watchersFollowChanges() {
                                                       "CHANGED DervixResp ", "CHANGED Label3 Flow\\\\"}));
     QCOMPARE(link->handle("POKE txtFlowRate 5", &replies), B("OK"));
     QCOMPARE(link->handle("POKE txtFlowRate 5", &replies), B("OK"));
-    QCOMPARE(link->handle("UNWATCH txtFlowRate", &flows), B("OK"));
+    QCOMPARE(link->handle("UNWATCH TXTFLOWRATE", &flows), B("OK"));
     QCOMPARE(link->handle("POKE txtFlowRate 6", &flows), B("OK"));
     QCOMPARE(flows.lines, std::vector<std::string>{"CHANGED txtFlowRate 5"});
     // Either may go first.

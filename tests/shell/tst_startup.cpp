@@ -109,7 +109,7 @@ void StartupTest::loggingSwitch() {
     QCOMPARE(rig.w->g.LogEnabled > 0, on);
     QCOMPARE(rig.logFile.lines.empty(), !on);
     if (on) {
-        QCOMPARE(Q(rig.logFile.lastPath), QByteArray("/opt/dervix/Dervix.txt"));
+        QCOMPARE(rig.logFile.lastPath, RigAppPath() + "/Dervix.txt");
         QCOMPARE(CountContaining(rig.logFile.lines, "Send Command - [CHECK]"), 1);
     }
 }

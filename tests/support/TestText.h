@@ -31,6 +31,16 @@ inline QString StandardPortShown(int number) {
     return path.startsWith("/dev/") ? path.mid(5) : path;
 }
 
+// AppPath of the rigs' program folder, /opt/dervix: the short form of a
+// folder that is not there is the folder itself, on Windows with "\".
+inline std::string RigAppPath() {
+#ifdef _WIN32
+    return "\\opt\\dervix";
+#else
+    return "/opt/dervix";
+#endif
+}
+
 // How many log lines contain the text.
 template <typename Lines>
 int CountContaining(const Lines& lines, const std::string& text) {

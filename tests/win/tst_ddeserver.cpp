@@ -84,13 +84,17 @@ Reply Transact(UINT type, const std::wstring& item, std::string text = {}, DWORD
 }
 
 // Advise loops on item, each in a conversation of its own, as spreadsheet
-// cells make them; started is set once they are. Then the texts that come,
-// until each loop has had one (nothing is awaited for refused loops).
+// cells make them; started is set once they are. With ownPoke, the first
+// loop's conversation first pokes that text into the item, as a cell that
+// both follows and sets it does; pokedOwn tells whether it was accepted.
+// Then the texts that come, until each loop has had one (nothing is awaited
+// for refused loops).
 std::vector<std::string> Advise(const std::wstring& item, UINT format, bool warm, int loops,
-                                std::atomic<int>& started) {
+                                std::atomic<int>& started, std::string ownPoke = {}, bool* pokedOwn = nullptr) {
     std::vector<std::string> advised;
     t_advised = &advised;
     std::vector<DWORD> instances(std::size_t(loops), 0);
+    std::vector<HCONV> conversations;
     int accepted = 0;
     for (DWORD& instance : instances) {
         DdeInitializeW(&instance, &ClientCallback, APPCMD_CLIENTONLY, 0);
@@ -98,6 +102,14 @@ std::vector<std::string> Advise(const std::wstring& item, UINT format, bool warm
         const HCONV conversation = DdeConnect(instance, handle(L"Dervix"), handle(L"Server"), nullptr);
         accepted += conversation && DdeClientTransaction(nullptr, 0, conversation, handle(item.c_str()), format,
                                                          XTYP_ADVSTART | (warm ? XTYPF_NODATA : 0), kWait, nullptr);
+        conversations.push_back(conversation);
+    }
+    if (pokedOwn && conversations[0]) {
+        DWORD result = 0;
+        const HSZ name = DdeCreateStringHandleW(instances[0], item.c_str(), CP_WINUNICODE);
+        *pokedOwn = DdeClientTransaction(reinterpret_cast<BYTE*>(ownPoke.data()), DWORD(ownPoke.size() + 1),
+                                         conversations[0], name, CF_TEXT, XTYP_POKE, kWait, &result) &&
+                    (LOWORD(result) & DDE_FACK);
     }
     started = accepted;
     const UINT_PTR timeOut = SetTimer(nullptr, 0, kWait, nullptr);
@@ -217,17 +229,30 @@ void TestDdeServer::transactions_data() {
     QTest::addColumn<uint>("format");
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<std::string>("after");  // a request's data; txtFlowRate after a poke
+    QTest::addColumn<std::string>("line");   // what the handler was asked; empty: nothing
     const uint get = XTYP_REQUEST, poke = XTYP_POKE, text = CF_TEXT;
-    const std::string none, bytes("\xe9 a\\r\r\n\\");
-    QTest::newRow("request label") << get << "Label3" << none << text << true << std::string("Flow Rate");
-    QTest::newRow("request in other case") << get << "TXTflowRATE" << none << text << true << std::string("20");
-    QTest::newRow("request unknown item") << get << "vaSplit" << none << text << false << none;
-    QTest::newRow("request as Unicode") << get << "Label3" << none << uint(CF_UNICODETEXT) << false << none;
-    QTest::newRow("poke field") << poke << "TXTFLOWRATE" << std::string("12.5") << text << true << std::string("12.5");
-    QTest::newRow("poke bytes as they are") << poke << "txtFlowRate" << bytes << text << true << bytes;
-    QTest::newRow("poke label") << poke << "Label3" << std::string("x") << text << false << std::string("20");
-    QTest::newRow("execute") << uint(XTYP_EXECUTE) << "" << std::string("[KILL]") << text << false
-                             << std::string("20");
+    const std::string none, bytes("\xe9 a\\r\r\n\\"), same("20");
+    QTest::newRow("request label") << get << "Label3" << none << text << true << std::string("Flow Rate")
+                                   << std::string("REQUEST Label3");
+    QTest::newRow("request in other case") << get << "TXTflowRATE" << none << text << true << same
+                                           << std::string("REQUEST txtFlowRate");
+    QTest::newRow("request unknown item") << get << "vaSplit" << none << text << false << none << none;
+    QTest::newRow("request as Unicode") << get << "Label3" << none << uint(CF_UNICODETEXT) << false << none << none;
+    QTest::newRow("poke field") << poke << "TXTFLOWRATE" << std::string("12.5") << text << true << std::string("12.5")
+                                << std::string("POKE txtFlowRate 12.5");
+    QTest::newRow("poke bytes as they are") << poke << "txtFlowRate" << bytes << text << true << bytes
+                                            << std::string("POKE txtFlowRate \xc3\xa9 a\\\\r\\r\\n\\\\");
+    // A cell's closing CR LF is left out where a value is meant; a reply
+    // placed in the response slot is complete only with it.
+    QTest::newRow("poke field, a cell's CR LF") << poke << "txtFlowRate" << std::string("12\r\n") << text << true
+                                                << std::string("12") << std::string("POKE txtFlowRate 12");
+    QTest::newRow("poke request, a cell's CR LF") << poke << "TXTDVXSCMD" << std::string("STATUS\r\n") << text
+                                                  << true << same << std::string("POKE txtDVXScmd STATUS");
+    QTest::newRow("poke a reply, its CR LF kept") << poke << "DervixResp" << std::string("G1\r\n") << text << true
+                                                  << same << std::string("POKE DervixResp G1\\r\\n");
+    QTest::newRow("poke label") << poke << "Label3" << std::string("x") << text << false << same
+                                << std::string("POKE Label3 x");
+    QTest::newRow("execute") << uint(XTYP_EXECUTE) << "" << std::string("[KILL]") << text << false << same << none;
 }
 
 void TestDdeServer::transactions() {
@@ -237,9 +262,11 @@ void TestDdeServer::transactions() {
     QFETCH(uint, format);
     QFETCH(bool, accepted);
     QFETCH(std::string, after);
+    QFETCH(std::string, line);
     const Reply reply = Served([&] { return Transact(type, item.toStdWString(), text, kWait, format); });
     QVERIFY(reply.connected);
     QCOMPARE(reply.accepted, accepted);
+    QCOMPARE(lines_, line.empty() ? std::vector<std::string>{} : std::vector<std::string>{line});
     QCOMPARE(type == XTYP_REQUEST ? reply.data : Request(L"txtFlowRate").data, after);
     QCOMPARE(rig_->w->Label3.caption(), std::string("Flow Rate"));
 }
@@ -276,16 +303,26 @@ void TestDdeServer::adviseLoops_data() {
     QTest::addColumn<int>("loops");
     QTest::addColumn<std::string>("poked");
     QTest::addColumn<std::vector<std::string>>("advised");
+    QTest::addColumn<bool>("own");  // poked on the first loop's own conversation
     const std::vector<std::string> none;
     const uint text = CF_TEXT;
     QTest::newRow("hot link, poke with CR LF") << "txtFlowRate" << text << false << 1 << std::string("7\r\n")
-                                               << std::vector<std::string>{"7"};
+                                               << std::vector<std::string>{"7"} << false;
     QTest::newRow("warm link in other case") << "TXTFLOWRATE" << text << true << 1 << std::string("8")
-                                             << std::vector<std::string>{"-"};
+                                             << std::vector<std::string>{"-"} << false;
     QTest::newRow("two conversations") << "txtFlowRate" << text << false << 2 << std::string("9")
-                                       << std::vector<std::string>{"9", "9"};
-    QTest::newRow("unknown item") << "vaSplit" << text << false << 1 << std::string("6") << none;
-    QTest::newRow("as Unicode") << "txtFlowRate" << uint(CF_UNICODETEXT) << false << 1 << std::string("6") << none;
+                                       << std::vector<std::string>{"9", "9"} << false;
+    QTest::newRow("unknown item") << "vaSplit" << text << false << 1 << std::string("6") << none << false;
+    QTest::newRow("as Unicode") << "txtFlowRate" << uint(CF_UNICODETEXT) << false << 1 << std::string("6") << none
+                                << false;
+    // The update must follow the poke's acknowledgement, or Wine's client
+    // takes it for that and its advise callback never hears of it.
+    QTest::newRow("hot link poked on its own conversation")
+        << "txtFlowRate" << text << false << 1 << std::string("10\r\n") << std::vector<std::string>{"10"} << true;
+    QTest::newRow("warm link poked on its own conversation")
+        << "txtFlowRate" << text << true << 1 << std::string("11") << std::vector<std::string>{"-"} << true;
+    QTest::newRow("two conversations, poked on the first's")
+        << "txtFlowRate" << text << false << 2 << std::string("12") << std::vector<std::string>{"12", "12"} << true;
 }
 
 void TestDdeServer::adviseLoops() {
@@ -295,16 +332,22 @@ void TestDdeServer::adviseLoops() {
     QFETCH(int, loops);
     QFETCH(std::string, poked);
     QFETCH(std::vector<std::string>, advised);
-    std::atomic<int> started = -1;
-    auto loopsDone =
-        std::async(std::launch::async, [&] { return Advise(item.toStdWString(), format, warm, loops, started); });
-    QVERIFY(QTest::qWaitFor([&] { return started >= 0; }, kWait));
-    QCOMPARE(started.load(), int(advised.size()));
+    QFETCH(bool, own);
     // Wine's DdePostAdvise hands the item's name to all the loops on it with
     // one reference, and each client lets one go: a second loop would find
     // no name and drop the text. The test holds a reference for it.
-    for (int i = 1; i < started; ++i) GlobalAddAtomW(reinterpret_cast<LPCWSTR>(item.utf16()));
-    QVERIFY(Served([&] { return Transact(XTYP_POKE, L"txtFlowRate", poked); }).accepted);
+    for (int i = 1; i < loops; ++i) GlobalAddAtomW(reinterpret_cast<LPCWSTR>(item.utf16()));
+    std::atomic<int> started = -1;
+    bool pokedOwn = false;
+    auto loopsDone = std::async(std::launch::async, [&] {
+        return Advise(item.toStdWString(), format, warm, loops, started, poked, own ? &pokedOwn : nullptr);
+    });
+    QVERIFY(QTest::qWaitFor([&] { return started >= 0; }, kWait));
+    QCOMPARE(started.load(), int(advised.size()));
+    if (own)
+        QVERIFY(pokedOwn);
+    else
+        QVERIFY(Served([&] { return Transact(XTYP_POKE, L"txtFlowRate", poked); }).accepted);
     QVERIFY(QTest::qWaitFor([&] { return loopsDone.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
                             kWait));
     QCOMPARE(loopsDone.get(), advised);

@@ -9,6 +9,7 @@
 #include "platform/win/WinApi.h"
 #include "platform/win/WinIniProfileStore.h"
 #include "platform/win/WinProfilePlace.h"
+#include "platform/SystemNames.h"
 #include "support/TestText.h"
 
 using dervix::test::Bytes;
@@ -55,6 +56,8 @@ private slots:
     void readWrite();
     void place_data();
     void place();
+    void shortFolderPath_data();
+    void shortFolderPath();
 
 private:
     bool mapped_ = false;
@@ -146,35 +149,46 @@ void TestWinProfile::place_data() {
     QTest::addColumn<QByteArray>("winIni");        // WIN.INI's text; null: none
     QTest::addColumn<QByteArray>("after");         // the store's [Dervix]
     QTest::addColumn<QString>("from");             // "own", "copy", "winini" or empty: what the log names
+    QTest::addColumn<QString>("passed");           // "copy", "winini" or empty: what the log says was too large
     const QByteArray none, earlier("[windows]\r\n[Dervix]\r\nSplitcode=7\r\nRotations=1000\r\n");
     const QByteArray copy("[Dervix]\r\nSplitcode=9\r\nRotations=2000\r\n");
+    // A section first and megabytes after it: no cut of it is taken for a profile.
+    const QByteArray padding = QByteArray(";").repeated(64) + "\r\n";
+    const QByteArray hugeCopy = copy + padding.repeated((4 << 20) / padding.size() + 1);
+    const QByteArray hugeWinIni = earlier + padding.repeated((4 << 20) / padding.size() + 1);
     const QString unicode = QString::fromUtf8("[Dervix]\r\nAppPath=C:\\D\u00e9rvix\r\n");
     const QByteArray utf16 = QByteArray("\xff\xfe", 2) + QByteArray(reinterpret_cast<const char*>(unicode.utf16()),
                                                                       unicode.size() * 2);
     QTest::newRow("zip on a locked PC: the own file, WIN.INI's taken over, told")
-        << "" << "own" << true << none << none << earlier << QByteArray("Splitcode=7 Rotations=1000") << "winini";
+        << "" << "own" << true << none << none << earlier << QByteArray("Splitcode=7 Rotations=1000") << "winini"
+        << "";
     QTest::newRow("zip again: the own file as it is")
         << "own" << "own" << false << QByteArray("[Dervix]\r\nCommPort=2\r\n") << none << earlier
-        << QByteArray("CommPort=2") << "";
+        << QByteArray("CommPort=2") << "" << "";
     QTest::newRow("installed: the VirtualStore copy before WIN.INI")
         << "mapped" << "winini" << false << none << copy << earlier << QByteArray("Splitcode=9 Rotations=2000")
-        << "copy";
+        << "copy" << "";
     QTest::newRow("installed: a copy without [Dervix], WIN.INI's as a lookup reads it")
         << "mapped" << "winini" << false << none << QByteArray("[windows]\r\nload=\r\n")
         << QByteArray("[DERVIX]\n Splitcode = 7 \nsplitcode=8\nModuleID=\"3\"\n")
-        << QByteArray("Splitcode=7 ModuleID=3") << "winini";
+        << QByteArray("Splitcode=7 ModuleID=3") << "winini" << "";
     QTest::newRow("installed after the zip: the zip's own file first")
-        << "mapped own" << "winini" << false << none << copy << earlier << QByteArray("CommPort=3") << "own";
+        << "mapped own" << "winini" << false << none << copy << earlier << QByteArray("CommPort=3") << "own" << "";
     QTest::newRow("installed: the user's own section kept")
         << "mapped" << "winini" << false << QByteArray("[dervix]\r\nRotations=5\r\n") << copy << earlier
-        << QByteArray("Rotations=5") << "";
+        << QByteArray("Rotations=5") << "" << "";
     QTest::newRow("installed: WIN.INI in UTF-16, read as the logic's text")
         << "mapped writable" << "winini" << false << none << none << utf16 << QByteArray("AppPath=C:\\D\xe9rvix")
-        << "winini";
+        << "winini" << "";
     QTest::newRow("elevated, not installed: WIN.INI itself, only the copy taken over")
-        << "writable" << "winini" << false << none << none << earlier << QByteArray("") << "";
+        << "writable" << "winini" << false << none << none << earlier << QByteArray("") << "" << "";
     QTest::newRow("DERVIX_PROFILE: that file alone") << "explicit" << "explicit" << false << none << copy << earlier
-                                                     << QByteArray("") << "";
+                                                     << QByteArray("") << "" << "";
+    QTest::newRow("installed: a copy of megabytes passed over, WIN.INI's taken over")
+        << "mapped" << "winini" << false << none << hugeCopy << earlier << QByteArray("Splitcode=7 Rotations=1000")
+        << "winini" << "copy";
+    QTest::newRow("zip: a WIN.INI of megabytes, nothing taken over")
+        << "" << "own" << true << none << none << hugeWinIni << QByteArray("") << "" << "winini";
 }
 
 void TestWinProfile::place() {
@@ -186,6 +200,7 @@ void TestWinProfile::place() {
     QFETCH(QByteArray, winIni);
     QFETCH(QByteArray, after);
     QFETCH(QString, from);
+    QFETCH(QString, passed);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const auto native = [&](const QString& name) { return QDir::toNativeSeparators(dir.filePath(name)); };
@@ -226,11 +241,51 @@ void TestWinProfile::place() {
                           : from == "winini" ? winIniPath
                           : from == "own"    ? ownPath
                                              : QString();
-    QVERIFY2(named.isEmpty() ? note.empty() : QString::fromStdString(note).endsWith("taken over from " + named),
-             note.c_str());
+    const QString tooLarge = passed == "copy" ? copyPath : passed == "winini" ? winIniPath : QString();
+    QVERIFY2(note.empty() == (named.isEmpty() && tooLarge.isEmpty()), note.c_str());
+    if (!named.isEmpty())
+        QVERIFY2(QString::fromStdString(note).endsWith("taken over from " + named), note.c_str());
+    if (!tooLarge.isEmpty())
+        QVERIFY2(QString::fromStdString(note).contains("nothing taken over from " + tooLarge + ", larger than 4 MiB"),
+                 note.c_str());
     // Only read: the earlier program's files are left as they were.
     if (!virtualStore.isNull()) QCOMPARE(dervix::test::FileBytes(copyPath), virtualStore);
     if (!winIni.isNull()) QCOMPARE(dervix::test::FileBytes(winIniPath), winIni);
+}
+
+// AppPath: the program folder's short form, always with "\" between its
+// parts, as an earlier program wrote it and others read it.
+void TestWinProfile::shortFolderPath_data() {
+    QTest::addColumn<QString>("path");      // made under a folder of this test's own when expected is empty
+    QTest::addColumn<QString>("expected");  // empty: the existing folder's short form
+    QTest::newRow("existing, written with /") << "Dervix Program Folder/bin" << "";
+    QTest::newRow("not there: as it is, with \\")
+        << "C:/No Such Dervix Folder/bin" << "C:\\No Such Dervix Folder\\bin";
+    QTest::newRow("not there, both separators")
+        << "C:\\No Such Dervix Folder/bin/" << "C:\\No Such Dervix Folder\\bin\\";
+}
+
+void TestWinProfile::shortFolderPath() {
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const bool existing = expected.isEmpty();
+    if (existing) {
+        QVERIFY(QDir().mkpath(dir.filePath(path)));
+        path = dir.filePath(path);  // with "/", as Qt gives it
+    }
+    const QString got = QString::fromStdString(dervix::ShortFolderPath(path.toStdString()));
+    QVERIFY2(!got.contains('/'), qPrintable(got));
+    if (!existing) {
+        QCOMPARE(got, expected);
+        return;
+    }
+    // The folder's own short form: long names cut to 8.3, the same folder.
+    QVERIFY2(!got.contains(' '), qPrintable(got));
+    wchar_t longForm[MAX_PATH] = {};
+    QVERIFY(::GetLongPathNameW(got.toStdWString().c_str(), longForm, MAX_PATH) > 0);
+    QCOMPARE(QString::fromWCharArray(longForm).toLower(), QDir::toNativeSeparators(path).toLower());
 }
 
 QTEST_APPLESS_MAIN(TestWinProfile)

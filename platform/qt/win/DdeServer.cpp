@@ -9,6 +9,7 @@
 #include <QFileInfo>
 
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -30,10 +31,11 @@ struct Served final : LinkWatcher {
     std::shared_ptr<const DdeServer::Handler> handler;
 
     // An item that an advise loop was started on has changed: the library
-    // asks for its text (XTYP_ADVREQ) once for each loop on it, now, and
-    // posts it. An item whose loops have all ended is still watched here,
-    // which costs a look for loops that finds none.
-    void changed(std::string_view item, const std::string&) override {
+    // asks for its text (XTYP_ADVREQ) once for each loop on it, and posts it.
+    // An item whose loops have all ended is still watched here, which costs a
+    // look for loops that finds none.
+    void changed(std::string_view item, const std::string&) override;
+    void post(std::string_view item) const {
         for (const auto& [handle, name] : items)
             if (name == item) DdePostAdvise(instance, topic, handle);
     }
@@ -44,6 +46,22 @@ int g_depth = 0;
 // Instances closed while a callback ran: the library still uses them until
 // that callback has returned into it.
 std::vector<DWORD> g_closeLater;
+// Items changed while a callback ran, posted once it has returned.
+std::set<std::string, std::less<>> g_postLater;
+
+// A change inside a callback is a poke's doing (or of what ran while it was
+// handled), and the poking client still waits for its acknowledgement, which
+// the library sends when the callback returns. An update posted now would
+// reach that client first: Windows lets it through, but Wine's client takes
+// an update of the poked item for the acknowledgement and never hands it to
+// the advise callback. So it goes once the outermost callback has returned,
+// with the text the item has then.
+void Served::changed(std::string_view item, const std::string&) {
+    if (g_depth > 0)
+        g_postLater.emplace(item);
+    else
+        post(item);
+}
 
 // Conversations whose handler runs: their window's own procedure and the
 // ends of conversation held back meanwhile.
@@ -134,10 +152,12 @@ HDDEDATA Transact(Served& served, UINT type, UINT format, HCONV conversation, HS
     if (format != CF_TEXT || !name) return nullptr;
     std::string line = "REQUEST " + *name;
     if (type == XTYP_POKE) {
-        // A spreadsheet ends a cell's text with CR LF; the field gets the
-        // text without it, as if it had been typed.
+        // A spreadsheet ends a cell's text with CR LF; a field that takes a
+        // value gets the text without it, as if it had been typed. In the
+        // response slot it is what completes a reply, and stays.
         std::string text = ReadText(data);
-        if (text.ends_with("\r\n")) text.resize(text.size() - 2);
+        const bool value = *name == "txtFlowRate" || *name == "txtDVXScmd";
+        if (value && text.ends_with("\r\n")) text.resize(text.size() - 2);
         line = "POKE " + *name + " " + LinkEscape(Latin1ToUtf8(text));
     }
     std::string answer;
@@ -164,6 +184,15 @@ HDDEDATA AdviseData(Served& served, UINT format, HSZ item) {
     return TextData(served, item, (*served.handler)("REQUEST " + *name, served));
 }
 
+// The updates held back while a callback ran, for the server listening now.
+// Inside another callback by now (a box of a later poke serving events),
+// they wait for that one.
+void PostLater(const std::set<std::string, std::less<>>& items) {
+    const std::shared_ptr<Served> served = g_served;
+    if (!served) return;
+    for (const std::string& item : items) served->changed(item, {});
+}
+
 // An exception must not unwind through the library's frames: noexcept ends
 // the program at once instead, as any failure not caught does.
 HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conversation, HSZ hsz1, HSZ hsz2, HDDEDATA data, ULONG_PTR,
@@ -184,11 +213,12 @@ HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conversation, HSZ hsz1,
         result = Flag(StartAdvise(*served, format, hsz2));
     else if (kind == XTYP_ADVREQ)
         result = AdviseData(*served, format, hsz2);
-    if (--g_depth == 0 && !g_closeLater.empty() && QCoreApplication::instance()) {
+    if (--g_depth == 0 && (!g_closeLater.empty() || !g_postLater.empty()) && QCoreApplication::instance()) {
         // After this callback has returned into the library.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [instances = std::exchange(g_closeLater, {})] {
+            [instances = std::exchange(g_closeLater, {}), items = std::exchange(g_postLater, {})] {
+                PostLater(items);
                 for (const DWORD instance : instances) DdeUninitialize(instance);
             },
             Qt::QueuedConnection);

@@ -8,10 +8,13 @@
 //   request of an item as CF_TEXT  ->  "REQUEST <item>"       "OK <text>" is the data, else none
 //   poke of an item as CF_TEXT     ->  "POKE <item> <text>"   "OK" acknowledges, else refused
 //                                      (a CR LF at the end of the text, as a
-//                                      spreadsheet sends a cell, left out)
+//                                      spreadsheet sends a cell, left out of
+//                                      txtFlowRate's and txtDVXScmd's)
 //   advise start (hot or warm link) ->  "WATCH <item>"        accepted on "OK <text>"
 //   each change of a watched item  ->  DdePostAdvise; the library asks for the
-//                                      text of each loop as a request
+//                                      text of each loop as a request (a change
+//                                      made inside a transaction is posted once
+//                                      it has been answered)
 //
 // Other topics, other clipboard formats, executes are refused, and so are
 // items that are not among the protocol's item names. Names match without
