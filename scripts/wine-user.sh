@@ -69,6 +69,7 @@ if [ "$(id -u)" -eq 0 ]; then
       if [ "$(wine_user_start_time "$pid")" = "$(cat "$ticket")" ]; then others="$others $pid"
       else rm -f "$ticket"; fi
     done
+    [ -s "$wine_user_state.acl" ] || return 0
     # A run of a checkout whose scripts keep no record shows only by its
     # processes. This run's Wine servers end a few seconds after their last
     # program: 30 s allows for a crowded machine.
@@ -79,7 +80,6 @@ if [ "$(id -u)" -eq 0 ]; then
       echo "wine-user: the ACL entries for $wine_user stay for the run that still uses them (process$others)" >&2
       return 0
     fi
-    [ -f "$wine_user_state.acl" ] || return 0
     while read -r before path; do
       [ -e "$path" ] || continue
       if [ "$before" = - ]; then setfacl -x "u:$wine_user" "$path"
