@@ -23,7 +23,14 @@ A failure shows what the program, its log and the simulator said. Pass or
 fail, nothing of the run is left behind: no program, no Wine server of the
 prefix, no simulator, no COM1 mapping.
 
-Run by scripts/windows.sh, with the environment of scripts/wine-env.sh.
+It empties HKCU\\Software\\Dervix and %APPDATA%\\Dervix and makes WIN.INI
+read-only in its Wine prefix, so it runs only in a prefix of its own: given
+in WINEPREFIX as a missing or empty folder, it makes the prefix there and
+marks it as its own (PREFIX_MARK), and reuses it on later runs; a prefix
+without that mark it refuses and leaves as it is.
+
+Run by scripts/windows.sh, with the environment of scripts/wine-env.sh
+("as-is": the prefix is this script's to make).
   windows_e2e.py WINDOWS_BUILD_DIR LINUX_BIN_DIR
 """
 
@@ -45,6 +52,12 @@ WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
 PORTS = r"HKLM\Software\Wine\Ports"
 MAPPING = r"HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\IniFileMapping\win.ini"
 USER_KEY = r"HKCU\Software\Dervix"
+# In the prefix's top folder, where Wine keeps nothing of its own.
+PREFIX_MARK = ".dervix-e2e-prefix"
+# A prefix takes about 12 s to make on a quiet 2-core machine and several
+# times that beside two builds: 300 s is ample, yet a hung wineboot ends well
+# inside CI's patience.
+PREFIX_LIMIT = 300
 EARLIER = ["CommPort=1", "ModuleID=1", "Settings=19200,N,8,1", "SplitMult=83.333", "Logging=1"]
 
 
@@ -58,6 +71,70 @@ def wineserver(option):
         subprocess.run([WINESERVER, option], capture_output=True, check=False, timeout=30)
     except subprocess.TimeoutExpired:
         print("windows e2e: wineserver %s did not end within 30 s" % option)
+
+
+def make_prefix(prefix):
+    """Makes a Wine prefix in prefix (missing or empty) and marks it as this
+    script's; on failure removes what it made and says why."""
+    os.makedirs(prefix, exist_ok=True)
+    env = dict(os.environ, WINEPREFIX=prefix)
+    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
+    env.setdefault("WINEDEBUG", "-all")
+    # To a file, not a pipe: Wine's services inherit it and outlive wineboot.
+    with tempfile.TemporaryFile() as said:
+        boot = subprocess.Popen([WINE, "wineboot", "--init"], env=env, stdin=subprocess.DEVNULL, stdout=said,
+                                stderr=subprocess.STDOUT, start_new_session=True)
+        try:
+            status = boot.wait(timeout=PREFIX_LIMIT)
+            why = "wineboot --init failed with status %d" % status if status else ""
+        except subprocess.TimeoutExpired:
+            os.killpg(boot.pid, signal.SIGKILL)
+            boot.wait()
+            why = "wineboot --init did not end within %d s" % PREFIX_LIMIT
+        if not why:
+            try:
+                subprocess.run([WINESERVER, "-w"], env=env, timeout=60, check=False)
+            except subprocess.TimeoutExpired:
+                why = "Wine's server did not end within 60 s after wineboot --init"
+        if not why:
+            with open(os.path.join(prefix, PREFIX_MARK), "w") as mark:
+                mark.write("Made by scripts/windows_e2e.py, which may empty its Dervix settings.\n")
+            return True
+        said.seek(0)
+        output = said.read().decode(errors="replace").strip().splitlines()[-5:]
+    try:
+        for option in ("-k", "-w"):
+            subprocess.run([WINESERVER, option], env=env, timeout=30, check=False, capture_output=True)
+    except subprocess.TimeoutExpired:
+        pass
+    # The folder was missing or empty: empty again, it is made anew next time.
+    for name in os.listdir(prefix):
+        path = os.path.join(prefix, name)
+        if os.path.isdir(path) and not os.path.islink(path):
+            shutil.rmtree(path, ignore_errors=True)
+        else:
+            os.remove(path)
+    sys.stderr.write("windows e2e: cannot make a Wine prefix in %s: %s\n%s\n" % (prefix, why, "\n".join(output)))
+    return False
+
+
+def own_prefix():
+    """True when WINEPREFIX is this script's prefix, made now if need be;
+    else says on stderr why it will not run there."""
+    prefix = os.environ.get("WINEPREFIX", "")
+    if not prefix:
+        sys.stderr.write("windows e2e: set WINEPREFIX to a missing or empty folder for a Wine prefix of its own\n")
+        return False
+    if os.path.isfile(os.path.join(prefix, PREFIX_MARK)):
+        return True
+    if os.path.lexists(prefix) and not (os.path.isdir(prefix) and not os.listdir(prefix)):
+        sys.stderr.write("windows e2e: refuses the Wine prefix %s: it was not made by this script (it has no %s). "
+                         "The run empties HKCU\\Software\\Dervix and %%APPDATA%%\\Dervix and makes WIN.INI "
+                         "read-only in its prefix: give a missing or empty folder, and it makes a prefix of its "
+                         "own there.\n" % (prefix, PREFIX_MARK))
+        return False
+    print("windows e2e: making a Wine prefix of its own in %s" % prefix)
+    return make_prefix(prefix)
 
 
 def section(text, name="dervix"):
@@ -301,9 +378,6 @@ class Run:
         print("windows e2e: installed: the session's end closed Dervix, its place stored; WIN.INI untouched")
 
     def check(self):
-        if os.geteuid() == 0:
-            raise Failure("runs as root, for whom Wine lets every file be written: run it as another user "
-                          "(scripts/windows.sh does)")
         for run in (self.zip_on_a_locked_pc, self.installed):
             try:
                 run()
@@ -353,6 +427,15 @@ def main():
     # A run stopped from outside still cleans up.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(128 + signal.SIGTERM))
     began = time.monotonic()
+    if len(sys.argv) != 3:
+        sys.stderr.write("usage: %s WINDOWS_BUILD_DIR LINUX_BIN_DIR\n" % sys.argv[0])
+        return 2
+    if os.geteuid() == 0:
+        sys.stderr.write("windows e2e: refuses to run as root, for whom Wine lets every file be written: "
+                         "run it as another user (scripts/windows.sh does)\n")
+        return 2
+    if not own_prefix():
+        return 2
     run = Run(sys.argv[1], sys.argv[2])
     try:
         run.check()

@@ -13,7 +13,9 @@
 # with WINEPATH and the rest of the environment as given. Wine reads the
 # mapping when its server starts, so the rig waits for its prefix's server to
 # end first: in a prefix of its own, that never waits on the tests that share
-# WINEPREFIX beside it.
+# WINEPREFIX beside it. Every wait is bounded, the program's too
+# (DERVIX_RIG_TIMEOUT seconds, default 240), and each failure says on stderr
+# what failed.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 sim="${DERVIX_SIM:-$here/../build/dervantix-sim}"
@@ -37,21 +39,55 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}" WINEDEBUG="${WINEDEBUG:--all}"
 ports='HKLM\Software\Wine\Ports'
 export WINEPREFIX="$WINEPREFIX-serial"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  "$wine" wineboot --init >/dev/null 2>&1 || { echo "$0: cannot make the Wine prefix $WINEPREFIX" >&2; exit 1; }
-fi
+# Bounds, in seconds. A prefix takes about 12 s to make on a quiet 2-core
+# machine and several times that beside two builds: 300 s is ample, and a
+# hung wineboot still ends well inside CI's patience. The server ends a few
+# seconds after its last program: 60 s allows for a crowded machine. The
+# program's default stays below ctest's 300 s, so that a hung test is
+# reported and its port mapping removed here rather than killed from outside.
+prefix_limit=300
+server_limit=60
+program_limit="${DERVIX_RIG_TIMEOUT:-240}"
+# A command under a bound; on failure, what failed, where and what it said.
+bounded() {
+  local limit="$1" what="$2" status=0
+  shift 2
+  timeout -k 10 "$limit" "$@" >"$dir/said" 2>&1 || status=$?
+  [ "$status" -eq 0 ] && return 0
+  if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+    echo "$0: $what did not end within $limit s (Wine prefix $WINEPREFIX)" >&2
+  else
+    echo "$0: $what failed with status $status (Wine prefix $WINEPREFIX): $(tail -5 "$dir/said")" >&2
+  fi
+  return 1
+}
 
 dir=$(mktemp -d)
 simpid=
+mapped=0
 cleanup() {
-  [ -n "$simpid" ] && kill "$simpid" 2>/dev/null && wait "$simpid" 2>/dev/null || true
+  if [ -n "$simpid" ] && kill "$simpid" 2>/dev/null; then
+    timeout 10 tail --pid="$simpid" -f /dev/null || kill -9 "$simpid" 2>/dev/null || true
+  fi
   exec 3>&- || true
   # A terminal's number goes to whoever opens one next: leave no port behind.
-  "$wine" reg delete "$ports" /v "$com" /f >/dev/null 2>&1 || true
+  if [ "$mapped" -eq 1 ]; then
+    bounded "$server_limit" "removing the mapping of $com" "$wine" reg delete "$ports" /v "$com" /f || true
+  fi
   rm -rf "$dir"
 }
 trap cleanup EXIT
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  if ! bounded "$prefix_limit" "making the Wine prefix (wineboot --init)" "$wine" wineboot --init; then
+    # Its server writes system.reg as it ends: without it, the next run
+    # takes the prefix for unmade and makes it again.
+    timeout 30 "$wineserver" -k 2>/dev/null; timeout 30 "$wineserver" -w 2>/dev/null
+    rm -f "$WINEPREFIX/system.reg"
+    exit 1
+  fi
+fi
 
 mkfifo "$dir/input"
 "$sim" <"$dir/input" >"$dir/output" 2>"$dir/errors" &
@@ -69,12 +105,18 @@ case "$pty" in
   *) echo "$0: the simulator gave no terminal: $(cat "$dir/errors")" >&2; exit 1 ;;
 esac
 
-"$wine" reg add "$ports" /v "$com" /d "$pty" /f >/dev/null 2>&1
-"$wineserver" -w 2>/dev/null
+mapped=1
+bounded "$server_limit" "mapping $com to $pty (reg add $ports)" "$wine" reg add "$ports" /v "$com" /d "$pty" /f || exit 1
+bounded "$server_limit" "Wine's server (wineserver -w; does a program still run in the prefix?)" \
+  "$wineserver" -w || exit 1
 echo "$0: $com is $pty" >&2
 
 # Wine reaches every Linux path through drive Z:.
 export DERVIX_TEST_COM="$com" DERVIX_TEST_SIM_INPUT="Z:${dir//\//\\}\\input"
 status=0
-"$wine" "$@" || status=$?
+# In the foreground, so that Ctrl-C at a terminal reaches it.
+timeout --foreground -k 10 "$program_limit" "$wine" "$@" || status=$?
+if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+  echo "$0: $1 did not end within $program_limit s (DERVIX_RIG_TIMEOUT)" >&2
+fi
 exit "$status"
