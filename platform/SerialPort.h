@@ -26,6 +26,13 @@ struct LineSettings {
     int stopBits = 1;    // 1 or 2 (1.5 is stored as 15)
 };
 
+// What a serial line can be set to at all, whatever the device then takes.
+inline bool LineSettingsExpressible(const LineSettings& s) {
+    return s.baud > 0 && s.dataBits >= 5 && s.dataBits <= 8 &&
+           (s.parity == 'N' || s.parity == 'E' || s.parity == 'O' || s.parity == 'M' || s.parity == 'S') &&
+           (s.stopBits == 1 || s.stopBits == 15 || s.stopBits == 2);
+}
+
 // Notification codes delivered to the receive path. The numbers are the ones
 // the operator's log has always shown, so they stay as they are.
 namespace CommEvent {

@@ -92,10 +92,7 @@ SerialPort::Result PosixSerialPort::setDevice(const std::string& devicePath) {
 }
 
 SerialPort::Result PosixSerialPort::setLineSettings(const LineSettings& s) {
-    const bool good = s.baud > 0 && s.dataBits >= 5 && s.dataBits <= 8 &&
-                      (s.stopBits == 1 || s.stopBits == 15 || s.stopBits == 2) &&
-                      (s.parity == 'N' || s.parity == 'E' || s.parity == 'O' || s.parity == 'M' || s.parity == 'S');
-    if (!good) return kBadPortSetting;
+    if (!LineSettingsExpressible(s)) return kBadPortSetting;
     line_ = s;
     return std::nullopt;
 }

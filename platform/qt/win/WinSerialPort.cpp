@@ -3,7 +3,6 @@
 #include "platform/win/WinApi.h"
 
 #include <QWinEventNotifier>
-#include <string_view>
 
 #include "platform/win/WinText.h"
 
@@ -101,10 +100,7 @@ SerialPort::Result WinSerialPort::setDevice(const std::string& devicePath) {
 }
 
 SerialPort::Result WinSerialPort::setLineSettings(const LineSettings& s) {
-    const bool good = s.baud > 0 && s.dataBits >= 5 && s.dataBits <= 8 &&
-                      std::string_view("NEOMS").find(s.parity) != std::string_view::npos &&
-                      (s.stopBits == 1 || s.stopBits == 15 || s.stopBits == 2);
-    if (!good) return kBadPortSetting;
+    if (!LineSettingsExpressible(s)) return kBadPortSetting;
     line_ = s;
     return std::nullopt;
 }
