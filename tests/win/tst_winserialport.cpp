@@ -5,6 +5,7 @@
 
 #include "platform/qt/win/WinSerialDevices.h"
 #include "platform/qt/win/WinSerialPort.h"
+#include "support/SerialContract.h"
 
 using dervix::LineSettings;
 using dervix::SerialError;
@@ -22,16 +23,18 @@ bool TellSimulator(const QByteArray& command) {
     return input.open(QIODevice::WriteOnly | QIODevice::Append) && input.write(command + '\n') == command.size() + 1;
 }
 
-// Opens a port on the device the way the program configures it.
 std::optional<SerialError> OpenLikeTheProgram(WinSerialPort& port, const QString& device,
                                               LineSettings line = LineSettings{}) {
-    if (auto e = port.setDevice(device.toStdString())) return e;
-    if (auto e = port.setLineSettings(line)) return e;
-    if (auto e = port.setNoHandshaking()) return e;
-    if (auto e = port.setDtr(true)) return e;
-    if (auto e = port.setBufferSizes(128, 128)) return e;
-    return port.open();
+    return dervix::test::OpenLikeTheProgram(port, device.toStdString(), line);
 }
+
+// The simulated module behind the rig's COM port, for the contract every
+// system's adapter keeps.
+struct WinRig : dervix::test::SerialRig {
+    std::unique_ptr<dervix::SerialPort> makePort() override { return std::make_unique<WinSerialPort>(); }
+    std::string device() override { return Com().toStdString(); }
+    std::string absent() override { return "COM9"; }
+};
 
 // Every arrival in order; a notification without bytes counts as a fault.
 struct Collector {
@@ -52,6 +55,8 @@ struct Collector {
 
 class TstWinSerialPort : public QObject {
     Q_OBJECT
+
+    WinRig rig_;
 
 private slots:
     void initTestCase() {
@@ -75,62 +80,15 @@ private slots:
         QVERIFY(!port.open());  // the recorded settings are applied again
     }
 
-    void failures_data() {
-        QTest::addColumn<QString>("what");
-        QTest::addColumn<int>("number");
-        QTest::addColumn<QString>("description");
-        QTest::newRow("absent port") << "absent" << 8002 << "Invalid port number";
-        QTest::newRow("no device set") << "unset" << 8002 << "Invalid port number";
-        QTest::newRow("open twice") << "twice" << 8005 << "Port already open";
-        QTest::newRow("device changed while open") << "rename" << 8005 << "Port already open";
-        QTest::newRow("four data bits") << "bits" << 380 << "Invalid property value";
-        QTest::newRow("unknown parity") << "parity" << 380 << "Invalid property value";
-        QTest::newRow("write while closed") << "write" << 8018 << "Operation valid only when the port is open";
-        QTest::newRow("discard while closed") << "discard" << 8018 << "Operation valid only when the port is open";
-    }
+    void failures_data() { dervix::test::contract::FailureRows(); }
     void failures() {
         QFETCH(QString, what);
         QFETCH(int, number);
         QFETCH(QString, description);
-        WinSerialPort port;
-        std::optional<SerialError> e;
-        if (what == "absent") {
-            e = OpenLikeTheProgram(port, "COM9");
-        } else if (what == "unset") {
-            e = port.open();
-        } else if (what == "twice") {
-            QVERIFY(!OpenLikeTheProgram(port, Com()));
-            e = port.open();
-        } else if (what == "rename") {
-            QVERIFY(!OpenLikeTheProgram(port, Com()));
-            e = port.setDevice("COM9");
-        } else if (what == "bits") {
-            e = OpenLikeTheProgram(port, Com(), LineSettings{19200, 'N', 4, 1});
-        } else if (what == "parity") {
-            e = OpenLikeTheProgram(port, Com(), LineSettings{19200, 'X', 8, 1});
-        } else if (what == "write") {
-            e = port.write("G1S\r\n");
-        } else if (what == "discard") {
-            e = port.discardBuffers();
-        }
-        QVERIFY(e.has_value());
-        QCOMPARE(e->number, number);
-        QCOMPARE(QString::fromStdString(e->description), description);
-        QCOMPARE(port.isOpen(), what == "twice" || what == "rename");
+        dervix::test::contract::Failure(rig_, what, number, description);
     }
 
-    void frameOutReplyIn() {
-        WinSerialPort port;
-        QVERIFY(!OpenLikeTheProgram(port, Com()));
-        Collector in;
-        in.attach(port);
-        QVERIFY(!port.discardBuffers());
-        QVERIFY(!port.write("G1T\r\n"));
-        QTRY_COMPARE(in.received, std::string("G1DVX-23\r\n"));
-        QVERIFY(!in.codes.isEmpty());
-        for (int code : in.codes) QCOMPARE(code, Receive);
-        QCOMPARE(in.empty, 0);
-    }
+    void frameOutReplyIn() { dervix::test::contract::FrameOutReplyIn(rig_); }
 
     // The line is cleared before each frame: a reply that came in but was
     // not yet read must go too, wherever it waits.
@@ -148,27 +106,13 @@ private slots:
         QTRY_COMPARE(in.received, std::string("G1DVX-23\r\n"));
     }
 
-    // A modal box inside the receive handler runs a nested event loop: the
-    // next reply is announced there, not after the box closes.
-    void replyArrivingWhileTheHandlerWaits() {
-        WinSerialPort port;
-        QVERIFY(!OpenLikeTheProgram(port, Com()));
-        std::string received;
-        int depth = 0, maxDepth = 0;
-        port.setNotificationHandler([&](int) {
-            maxDepth = std::max(maxDepth, ++depth);
-            received += port.readAll();
-            if (received == "G1READY\r\n") {
-                QVERIFY(!port.write("G1T\r\n"));
-                QDeadlineTimer answered(5000);
-                while (received.find("DVX") == std::string::npos && !answered.hasExpired())
-                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-            }
-            --depth;
-        });
-        QVERIFY(!port.write("G1S\r\n"));
-        QTRY_COMPARE(received, std::string("G1READY\r\nG1DVX-23\r\n"));
-        QCOMPARE(maxDepth, 2);
+    void replyArrivingWhileTheHandlerWaits() { dervix::test::contract::ReplyWhileTheHandlerWaits(rig_); }
+
+    void readingGoesOnAfterDiscards_data() { dervix::test::contract::DiscardRows(); }
+    void readingGoesOnAfterDiscards() {
+        QFETCH(int, requests);
+        QFETCH(int, eventsEvery);
+        dervix::test::contract::ReadingGoesOnAfterDiscards(rig_, requests, eventsEvery);
     }
 
     void devicesListTheMappedPort_data() {

@@ -12,6 +12,7 @@
 #include "platform/qt/QtTimer.h"
 #include "simulator/qt/posix/InProcessSimulator.h"
 #include "simulator/qt/posix/PtySimulator.h"
+#include "support/SerialContract.h"
 
 using dervix::CommEvent::Dcb;
 using dervix::CommEvent::Receive;
@@ -34,16 +35,20 @@ struct FrameLog : QObject {
     }
 };
 
-// Opens a port on the device the way the program configures it.
 std::optional<SerialError> OpenLikeTheProgram(PosixSerialPort& port, const QString& device,
                                               LineSettings line = LineSettings{}) {
-    if (auto e = port.setDevice(device.toStdString())) return e;
-    if (auto e = port.setLineSettings(line)) return e;
-    if (auto e = port.setNoHandshaking()) return e;
-    if (auto e = port.setDtr(true)) return e;
-    if (auto e = port.setBufferSizes(128, 128)) return e;
-    return port.open();
+    return dervix::test::OpenLikeTheProgram(port, device.toStdString(), line);
 }
+
+// The simulated module behind a pseudo-terminal, for the contract every
+// system's adapter keeps.
+struct PosixRig : dervix::test::SerialRig {
+    explicit PosixRig(const QString& path) : path_(path) {}
+    std::unique_ptr<dervix::SerialPort> makePort() override { return std::make_unique<PosixSerialPort>(); }
+    std::string device() override { return path_.toStdString(); }
+    std::string absent() override { return path_.toStdString() + "-gone"; }
+    const QString& path_;
+};
 
 }  // namespace
 
@@ -53,6 +58,7 @@ class TstPosixSerialPort : public QObject {
     InProcessSimulator sim_;
     QString path_;
     FrameLog log_;
+    PosixRig rig_{path_};
 
 private slots:
     void init() {
@@ -91,72 +97,42 @@ private slots:
         ::close(other);
     }
 
-    void failures_data() {
+    void failures_data() { dervix::test::contract::FailureRows(); }
+    void failures() {
+        QFETCH(QString, what);
+        QFETCH(int, number);
+        QFETCH(QString, description);
+        dervix::test::contract::Failure(rig_, what, number, description);
+    }
+
+    void failuresOfAPseudoTerminal_data() {
         QTest::addColumn<QString>("what");
         QTest::addColumn<int>("number");
         QTest::addColumn<QString>("description");
-        QTest::newRow("missing device") << "missing" << 8002 << "Invalid port number";
-        QTest::newRow("no device set") << "unset" << 8002 << "Invalid port number";
-        QTest::newRow("open twice") << "twice" << 8005 << "Port already open";
-        QTest::newRow("device changed while open") << "rename" << 8005 << "Port already open";
         QTest::newRow("held by another") << "other" << PosixSerialPort::kErrorBase + 2
                                          << "Permission error while locking the device";
         QTest::newRow("parity refused by a pty") << "parity" << PosixSerialPort::kErrorBase + 7 << "";
-        QTest::newRow("four data bits") << "bits" << 380 << "Invalid property value";
-        QTest::newRow("write while closed") << "write" << 8018 << "Operation valid only when the port is open";
-        QTest::newRow("discard while closed") << "discard" << 8018 << "Operation valid only when the port is open";
     }
-    void failures() {
+    void failuresOfAPseudoTerminal() {
         QFETCH(QString, what);
         QFETCH(int, number);
         QFETCH(QString, description);
         PosixSerialPort port, other;
         std::optional<SerialError> e;
-        if (what == "missing") {
-            e = OpenLikeTheProgram(port, path_ + "-gone");
-        } else if (what == "unset") {
-            e = port.open();
-        } else if (what == "twice") {
-            QVERIFY(!OpenLikeTheProgram(port, path_));
-            e = port.open();
-        } else if (what == "rename") {
-            QVERIFY(!OpenLikeTheProgram(port, path_));
-            e = port.setDevice("/dev/null");
-        } else if (what == "other") {
+        if (what == "other") {
             QVERIFY(!OpenLikeTheProgram(other, path_));
             e = OpenLikeTheProgram(port, path_);
         } else if (what == "parity") {
             e = OpenLikeTheProgram(port, path_, LineSettings{19200, 'E', 8, 1});
-        } else if (what == "bits") {
-            e = OpenLikeTheProgram(port, path_, LineSettings{19200, 'N', 4, 1});
-        } else if (what == "write") {
-            e = port.write("G1S\r\n");
-        } else if (what == "discard") {
-            e = port.discardBuffers();
         }
         QVERIFY(e.has_value());
         QCOMPARE(e->number, number);
         if (!description.isEmpty()) QCOMPARE(QString::fromStdString(e->description), description);
         QVERIFY(!e->description.empty());
-        if (what != "twice" && what != "rename") QVERIFY(!port.isOpen());
+        QVERIFY(!port.isOpen());
     }
 
-    void frameOutReplyIn() {
-        PosixSerialPort port;
-        QVERIFY(!OpenLikeTheProgram(port, path_));
-        QList<int> codes;
-        std::string received;
-        port.setNotificationHandler([&](int code) {
-            codes << code;
-            received += port.readAll();
-        });
-        QVERIFY(!port.discardBuffers());
-        QVERIFY(!port.write("G1T\r\n"));
-        QTRY_COMPARE(received, std::string("G1DVX-23\r\n"));
-        QCOMPARE(log_.frames, QStringList{"G1T"});
-        QVERIFY(!codes.isEmpty());
-        for (int code : codes) QCOMPARE(code, Receive);
-    }
+    void frameOutReplyIn() { dervix::test::contract::FrameOutReplyIn(rig_); }
 
     // More than the 128-byte receive buffer at once: nothing is lost, and a
     // notification never comes without bytes.
@@ -178,31 +154,7 @@ private slots:
         QCOMPARE(empty, 0);
     }
 
-    // A modal box inside the receive handler runs a nested event loop: bytes
-    // arriving meanwhile are announced there, or at the latest right after.
-    void bytesArrivingWhileTheHandlerWaits() {
-        PosixSerialPort port;
-        QVERIFY(!OpenLikeTheProgram(port, path_));
-        std::string received;
-        int depth = 0, maxDepth = 0, calls = 0;
-        port.setNotificationHandler([&](int) {
-            ++calls;
-            ++depth;
-            maxDepth = std::max(maxDepth, depth);
-            received += port.readAll();
-            if (calls == 1) {
-                sim_.sendRaw("second\r\n");
-                // As a modal box does: serve events until the operator answers.
-                QDeadlineTimer answered(5000);
-                while (received.find("second") == std::string::npos && !answered.hasExpired())
-                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-            }
-            --depth;
-        });
-        sim_.sendRaw("first\r\n");
-        QTRY_COMPARE(received, std::string("first\r\nsecond\r\n"));
-        QCOMPARE(maxDepth, 2);
-    }
+    void replyArrivingWhileTheHandlerWaits() { dervix::test::contract::ReplyWhileTheHandlerWaits(rig_); }
 
     // The line is cleared before each frame: a late reply to the previous
     // request must not be taken for the next one's.
@@ -217,41 +169,11 @@ private slots:
         QTRY_COMPARE(received, std::string("G1READY\r\n"));
     }
 
-    // A poller asks back to back: each request discards what the line still
-    // holds, and so drops replies already on their way in. However often a
-    // discard meets an arrival, the line goes on being read: the next
-    // request's reply is taken in.
-    void readingGoesOnAfterDiscards_data() {
-        QTest::addColumn<int>("requests");
-        QTest::addColumn<int>("eventsEvery");
-        QTest::newRow("back to back") << 3000 << 1;
-        QTest::newRow("a reply half in between") << 1500 << 2;
-        QTest::newRow("bursts of five") << 3000 << 5;
-        QTest::newRow("more than the buffer waiting at each discard") << 50 << -300;
-    }
+    void readingGoesOnAfterDiscards_data() { dervix::test::contract::DiscardRows(); }
     void readingGoesOnAfterDiscards() {
         QFETCH(int, requests);
         QFETCH(int, eventsEvery);
-        PosixSerialPort port;
-        QVERIFY(!OpenLikeTheProgram(port, path_));
-        std::string received;
-        port.setNotificationHandler([&](int) { received += port.readAll(); });
-        for (int i = 0; i < requests; ++i) {
-            if (eventsEvery < 0) {
-                sim_.sendRaw(std::string(static_cast<std::size_t>(-eventsEvery), 'x'));
-                QCoreApplication::processEvents();
-            }
-            QVERIFY(!port.discardBuffers());
-            QVERIFY(!port.write("G1S\r\n"));
-            if (eventsEvery > 0 && i % eventsEvery == 0) QCoreApplication::processEvents();
-        }
-        for (int i = 0; i < 5; ++i) {
-            QVERIFY(!port.discardBuffers());
-            received.clear();
-            QVERIFY(!port.write("G1S\r\n"));
-            QTRY_VERIFY2(received.find("G1READY\r\n") != std::string::npos, received.c_str());
-        }
-        QVERIFY(port.isOpen());
+        dervix::test::contract::ReadingGoesOnAfterDiscards(rig_, requests, eventsEvery);
     }
 
     // The event loop learns of an arrival and, in the same round, serves a
