@@ -46,6 +46,20 @@ struct Snapshot {
     std::string profile, current;
 };
 
+// The item as listed, for a name in any letter case; else the name itself.
+std::string Listed(const std::string& item) {
+    for (const std::string_view name : dervix::kLinkItems) {
+        if (name.size() != item.size()) continue;
+        bool same = true;
+        for (std::size_t i = 0; i < item.size(); ++i) {
+            const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+            same = same && fold(name[i]) == fold(item[i]);
+        }
+        if (same) return std::string(name);
+    }
+    return item;
+}
+
 std::string ItemText(const Rig& rig, const std::string& item) {
     if (item == "txtFlowRate") return rig.w->txtFlowRate.text();
     if (item == "txtDVXScmd") return rig.w->txtDVXScmd.text();
@@ -138,6 +152,8 @@ private:
         }
         std::string item = request.substr(request.find(' ') + 1);
         if (!item.empty() && item.back() == '\r') item.pop_back();
+        // Named in any letter case; answers and changes name it as listed.
+        item = Listed(item);
         if (answer == "OK") {
             if (request.rfind("UNWATCH ", 0) == 0) follower_.known.erase(item);
             else if (request.rfind("POKE ", 0) != 0) Broken("OK without text for", request);
