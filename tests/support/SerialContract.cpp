@@ -1,6 +1,8 @@
 #include "support/SerialContract.h"
 
 #include <QCoreApplication>
+
+#include <algorithm>
 #include <QDeadlineTimer>
 #include <QtTest>
 
