@@ -1,10 +1,10 @@
 #include "support/SerialContract.h"
 
 #include <QCoreApplication>
-
-#include <algorithm>
 #include <QDeadlineTimer>
 #include <QtTest>
+
+#include <algorithm>
 
 namespace dervix::test {
 
