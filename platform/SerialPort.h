@@ -12,12 +12,23 @@ struct SerialError {
     std::string description;
 };
 
-// What every serial line reports alike, whatever lies beneath it; the
-// numbers are the ones an operator's report has always shown.
+// The numbers of an operator's report, the same on every system where they
+// mean the same. What every serial line reports alike, whatever lies beneath
+// it, in these words: a discard or write while closed (or after the device
+// went); an open while open, or a device changed while open; no such device,
+// or none set; line settings that no serial line takes.
 inline const SerialError kPortNotOpen{8018, "Operation valid only when the port is open"};
 inline const SerialError kPortAlreadyOpen{8005, "Port already open"};
 inline const SerialError kNoSuchPort{8002, "Invalid port number"};
 inline const SerialError kBadPortSetting{380, "Invalid property value"};
+// A failed call of the system's own, with the system's own words:
+namespace SerialFailure {
+constexpr int Held = 8102;            // held by another program, or access denied
+constexpr int OpenFailed = 8103;      // not opened for another reason (or a discard failed)
+constexpr int WriteFailed = 8104;     // writing failed, or the line took nothing in time
+constexpr int DeviceFailed = 8106;    // the device failed a request it was given
+constexpr int SettingRefused = 8107;  // the device refused a line setting
+}  // namespace SerialFailure
 
 struct LineSettings {
     int baud = 19200;

@@ -21,20 +21,17 @@ namespace dervix {
 
 namespace {
 
-constexpr int kHeld = 2;
-constexpr int kOpenFailed = 3;
-constexpr int kWriteFailed = 4;
-constexpr int kSettingRefused = 7;
+using namespace SerialFailure;
 // A frame is a handful of bytes and every request discards what is still
 // to go, so a line that takes nothing for this long is not taking anything.
 constexpr int kWriteWaitMs = 1000;
 
 SerialError SystemError(int number, int error) {
-    return {PosixSerialPort::kErrorBase + number, std::strerror(error)};
+    return {number, std::strerror(error)};
 }
 
 // The words operators have always met for a port another program holds.
-const SerialError kLocked{PosixSerialPort::kErrorBase + kHeld, "Permission error while locking the device"};
+const SerialError kLocked{Held, "Permission error while locking the device"};
 
 tcflag_t SizeFlag(int dataBits) {
     switch (dataBits) {
@@ -118,7 +115,7 @@ SerialPort::Result PosixSerialPort::open() {
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT || error == ENXIO || error == ENODEV) return kNoSuchPort;
-        return SystemError(error == EACCES || error == EPERM || error == EBUSY ? kHeld : kOpenFailed, error);
+        return SystemError(error == EACCES || error == EPERM || error == EBUSY ? Held : OpenFailed, error);
     }
     // Another program on the same line would take the module's replies.
     // Beside the lock file, for the programs that look for one, the
@@ -143,7 +140,7 @@ SerialPort::Result PosixSerialPort::open() {
 
 SerialPort::Result PosixSerialPort::configure() {
     termios t{};
-    if (::tcgetattr(fd_, &t) != 0) return SystemError(kOpenFailed, errno);
+    if (::tcgetattr(fd_, &t) != 0) return SystemError(OpenFailed, errno);
     ::cfmakeraw(&t);
     t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     t.c_cflag |= CLOCAL | CREAD | SizeFlag(line_.dataBits);
@@ -158,20 +155,20 @@ SerialPort::Result PosixSerialPort::configure() {
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     const bool standardSpeed = SetStandardSpeed(t, line_.baud);
-    if (::tcsetattr(fd_, TCSANOW, &t) != 0) return SystemError(kSettingRefused, errno);
-    if (!standardSpeed && !SetCustomSpeed(fd_, line_.baud)) return SystemError(kSettingRefused, errno);
+    if (::tcsetattr(fd_, TCSANOW, &t) != 0) return SystemError(SettingRefused, errno);
+    if (!standardSpeed && !SetCustomSpeed(fd_, line_.baud)) return SystemError(SettingRefused, errno);
     // tcsetattr succeeds when any one setting took; read back what the
     // device made of the frame format (a pseudo-terminal keeps only 8 data
     // bits without parity).
     termios now{};
-    if (::tcgetattr(fd_, &now) != 0) return SystemError(kSettingRefused, errno);
+    if (::tcgetattr(fd_, &now) != 0) return SystemError(SettingRefused, errno);
     constexpr tcflag_t kFormat = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
-    if ((now.c_cflag & kFormat) != (t.c_cflag & kFormat)) return SystemError(kSettingRefused, EINVAL);
+    if ((now.c_cflag & kFormat) != (t.c_cflag & kFormat)) return SystemError(SettingRefused, EINVAL);
     int dtr = TIOCM_DTR;
     // A pseudo-terminal has no modem lines ("Inappropriate ioctl for
     // device"); that is no reason to refuse the line.
     if (::ioctl(fd_, dtr_ ? TIOCMBIS : TIOCMBIC, &dtr) != 0 && errno != ENOTTY && errno != EINVAL)
-        return SystemError(kSettingRefused, errno);
+        return SystemError(SettingRefused, errno);
     return std::nullopt;
 }
 
@@ -192,7 +189,7 @@ void PosixSerialPort::close() {
 SerialPort::Result PosixSerialPort::discardBuffers() {
     if (!isOpen()) return kPortNotOpen;
     received_.clear();
-    if (::tcflush(fd_, TCIOFLUSH) != 0) return failed(kOpenFailed, errno);
+    if (::tcflush(fd_, TCIOFLUSH) != 0) return failed(OpenFailed, errno);
     resumeReading();
     return std::nullopt;
 }
@@ -207,12 +204,12 @@ SerialPort::Result PosixSerialPort::write(const std::string& bytes) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return failed(kWriteFailed, errno);
+        if (n < 0 && errno != EAGAIN) return failed(WriteFailed, errno);
         pollfd writable{fd_, POLLOUT, 0};
         const int ready = ::poll(&writable, 1, kWriteWaitMs);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return failed(kWriteFailed, ready == 0 ? ETIMEDOUT : errno);
-        if (writable.revents & (POLLHUP | POLLERR | POLLNVAL)) return failed(kWriteFailed, EIO);
+        if (ready <= 0) return failed(WriteFailed, ready == 0 ? ETIMEDOUT : errno);
+        if (writable.revents & (POLLHUP | POLLERR | POLLNVAL)) return failed(WriteFailed, EIO);
     }
     return std::nullopt;
 }

@@ -5,20 +5,12 @@
 // (a poller asking back to back) Qt 6.4's stopped polling the descriptor for
 // input while the port stayed open, and nothing was read again.
 //
-// Error numbers, the same on every system where they mean the same:
-//   8002 "Invalid port number"  the device does not exist (or none was set)
-//   8005 "Port already open"    open() while this port is open, or a
-//                               setting that needs the port closed
-//   8018 "Operation valid only when the port is open"
-//                               discard or write while closed (also after
-//                               the device disappeared and was closed)
-//   380  "Invalid property value"
-//                               line settings a serial line cannot take
-//   8100 + n, with the system's own text:
-//     8102 the device is held by another program, or access is denied
-//     8103 the device could not be opened for another reason
-//     8104 writing failed (or the line took nothing for a second)
-//     8107 the device refused a line setting (e.g. parity on a pseudo-terminal)
+// Error numbers (platform/SerialPort.h): the common ones, and with the
+// system's own text 8102 for a device another program holds (its lock file
+// or its descriptor's lock) or that may not be opened, 8103 for one that
+// cannot be opened otherwise, 8104 for a write that fails or that the line
+// takes nothing of for a second, 8107 for a line setting the device refuses
+// (parity on a pseudo-terminal).
 //
 // Notifications: Receive (2) once per arrival, from a queued call, never from
 // inside write() or readAll(). Arrivals are read as they come, so a discard
@@ -45,7 +37,6 @@ class PosixSerialPort : public QObject, public SerialPort {
     Q_OBJECT
 
 public:
-    static constexpr int kErrorBase = 8100;
     // Read and not yet taken: past this the line is left in the kernel's
     // hands (which drops what overflows) until readAll() or a discard.
     static constexpr std::size_t kMaxWaiting = 64 * 1024;

@@ -11,11 +11,7 @@ namespace dervix {
 namespace {
 
 
-constexpr int kHeld = WinSerialPort::kErrorBase + 2;
-constexpr int kOpenFailed = WinSerialPort::kErrorBase + 3;
-constexpr int kWriteFailed = WinSerialPort::kErrorBase + 4;
-constexpr int kDeviceFailed = WinSerialPort::kErrorBase + 6;
-constexpr int kSettingRefused = WinSerialPort::kErrorBase + 7;
+using namespace SerialFailure;
 
 // A read returns this long after the last byte of a burst: the bytes of one
 // burst come in one notification, late by no more than this. A reply may
@@ -132,8 +128,8 @@ SerialPort::Result WinSerialPort::open() {
             case ERROR_BAD_PATHNAME: return kNoSuchPort;
             // Another program has it: Windows lends a port to one at a time.
             case ERROR_ACCESS_DENIED:
-            case ERROR_SHARING_VIOLATION: return SystemError(kHeld, e);
-            default: return SystemError(kOpenFailed, e);
+            case ERROR_SHARING_VIOLATION: return SystemError(Held, e);
+            default: return SystemError(OpenFailed, e);
         }
     }
     io_->port = port;
@@ -178,7 +174,7 @@ SerialPort::Result WinSerialPort::open() {
     if (!set) {
         const DWORD e = GetLastError();
         close();
-        return SystemError(kSettingRefused, e);
+        return SystemError(SettingRefused, e);
     }
 
     readDone_ = std::make_unique<QWinEventNotifier>(io_->read.hEvent);
@@ -186,7 +182,7 @@ SerialPort::Result WinSerialPort::open() {
     if (!startRead()) {
         const DWORD e = GetLastError();
         close();
-        return SystemError(kOpenFailed, e);
+        return SystemError(OpenFailed, e);
     }
     return std::nullopt;
 }
@@ -259,12 +255,12 @@ SerialPort::Result WinSerialPort::discardBuffers() {
     if (!startRead()) {
         const DWORD readError = GetLastError();
         goneNow();
-        return SystemError(kDeviceFailed, readError);
+        return SystemError(DeviceFailed, readError);
     }
     if (purged) return std::nullopt;
     // A refused discard fails this request alone.
     if (deviceRemoved(e)) goneNow();
-    return SystemError(kDeviceFailed, e);
+    return SystemError(DeviceFailed, e);
 }
 
 void WinSerialPort::goneNow() {
@@ -287,9 +283,9 @@ SerialPort::Result WinSerialPort::write(const std::string& bytes) {
         // A frame the driver would not take in time fails this request only;
         // the line stays open for the next.
         if (deviceRemoved(e)) goneNow();
-        return SystemError(kWriteFailed, e);
+        return SystemError(WriteFailed, e);
     }
-    if (n != size) return SystemError(kWriteFailed, ERROR_TIMEOUT);
+    if (n != size) return SystemError(WriteFailed, ERROR_TIMEOUT);
     return std::nullopt;
 }
 

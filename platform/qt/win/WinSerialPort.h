@@ -1,20 +1,11 @@
 #pragma once
 // The serial line on the Win32 communications calls.
 //
-// Error numbers, the same as on Linux where they mean the same:
-//   8002 "Invalid port number"  no such port (or no device name given)
-//   8005 "Port already open"    open() while this port is open, or a
-//                               device change while open
-//   8018 "Operation valid only when the port is open"
-//                               discard or write while closed (also after
-//                               the device disappeared and was closed)
-//   380  "Invalid property value"
-//                               line settings a serial port cannot take
-//   8100 + n, with the system's own text of the Windows error:
-//     8102 the port is held by another program or access is denied
-//     8103 the port could not be opened for another reason
-//     8104 writing failed (or timed out)
-//     8107 the driver refused a line setting
+// Error numbers (platform/SerialPort.h): the common ones, and with the
+// system's own text of the Windows error 8102 for a port another program
+// holds or that access is denied to, 8103 for one that cannot be opened
+// otherwise, 8104 for a write that fails or times out, 8106 for a discard the
+// device fails, 8107 for a line setting the driver refuses.
 //
 // The port is opened for overlapped I/O and a read is always pending; its
 // event wakes the Qt event loop (QWinEventNotifier), so an idle line costs
@@ -42,7 +33,6 @@ class WinSerialPort : public QObject, public SerialPort {
     Q_OBJECT
 
 public:
-    static constexpr int kErrorBase = 8100;
 
     explicit WinSerialPort(QObject* parent = nullptr);
     ~WinSerialPort() override;

@@ -109,9 +109,9 @@ private slots:
         QTest::addColumn<QString>("what");
         QTest::addColumn<int>("number");
         QTest::addColumn<QString>("description");
-        QTest::newRow("held by another") << "other" << PosixSerialPort::kErrorBase + 2
+        QTest::newRow("held by another") << "other" << dervix::SerialFailure::Held
                                          << "Permission error while locking the device";
-        QTest::newRow("parity refused by a pty") << "parity" << PosixSerialPort::kErrorBase + 7 << "";
+        QTest::newRow("parity refused by a pty") << "parity" << dervix::SerialFailure::SettingRefused << "";
     }
     void failuresOfAPseudoTerminal() {
         QFETCH(QString, what);
