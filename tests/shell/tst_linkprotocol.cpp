@@ -7,6 +7,7 @@
 #include <string>
 
 #include "shell/LinkProtocol.h"
+#include "support/RecordingWatcher.h"
 #include "support/Rig.h"
 #include "support/TestText.h"
 
@@ -16,16 +17,6 @@ using namespace dervix::test;
 Q_DECLARE_METATYPE(std::string)
 
 namespace {
-
-struct Watcher : LinkWatcher {
-    std::vector<std::string> lines;
-    void changed(std::string_view, const std::string& line) override { lines.push_back(line); }
-};
-
-template <std::size_t N>
-std::string B(const char (&text)[N]) {
-    return std::string(text, N - 1);
-}
 
 // Every item's text, to see that a refused request changed nothing.
 std::string Snapshot(FrmDervix& w) {

@@ -7,24 +7,11 @@
 #include <vector>
 
 #include "shell/LinkProtocol.h"
+#include "support/RecordingWatcher.h"
 #include "support/Rig.h"
 
 using namespace dervix;
 using namespace dervix::test;
-
-namespace {
-
-struct Watcher : LinkWatcher {
-    std::vector<std::string> lines;
-    void changed(std::string_view, const std::string& line) override { lines.push_back(line); }
-};
-
-template <std::size_t N>
-std::string B(const char (&text)[N]) {
-    return std::string(text, N - 1);
-}
-
-}  // namespace
 
 class TestLinkWatch : public QObject {
     Q_OBJECT

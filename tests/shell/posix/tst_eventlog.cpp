@@ -10,6 +10,7 @@
 #include "shell/DateTime.h"
 #include "shell/EventLog.h"
 #include "support/Fakes.h"
+#include "support/LogRig.h"
 #include "support/TestText.h"
 
 using namespace dervix;
@@ -153,13 +154,8 @@ void TestEventLog::loggingSwitch() {
 }
 
 void TestEventLog::linesInCallOrder() {
-    Globals g;
-    g.LogEnabled = 1;
-    FakeClock clock;
-    FakeLineFile file;
-    FakeDialogs dialogs;
-    FakeEventPump pump;
-    EventLog log(g, clock, file, dialogs, pump, "/opt/dervix");
+    LogRig<> rig;
+    auto& [g, clock, file, dialogs, pump, log] = rig;
     log.WriteLog("first");
     log.WriteLog("second");
     QCOMPARE(int(file.lines.size()), 2);
@@ -170,13 +166,8 @@ void TestEventLog::linesInCallOrder() {
 }
 
 void TestEventLog::loggedMsgBoxLogsBeforeShowing() {
-    Globals g;
-    g.LogEnabled = 1;
-    FakeClock clock;
-    FakeLineFile file;
-    FakeDialogs dialogs;
-    FakeEventPump pump;
-    EventLog log(g, clock, file, dialogs, pump, "/opt/dervix");
+    LogRig<> rig;
+    auto& [g, clock, file, dialogs, pump, log] = rig;
     std::size_t linesWhileOpen = 99;
     dialogs.answers.push_back([&](const ShownBox&) {
         linesWhileOpen = file.lines.size();
@@ -194,13 +185,8 @@ void TestEventLog::loggedMsgBoxLogsBeforeShowing() {
 void TestEventLog::multiLinePromptWrittenAsIs() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    Globals g;
-    g.LogEnabled = 1;
-    FakeClock clock;
-    PosixLineFile file;
-    FakeDialogs dialogs;
-    FakeEventPump pump;
-    EventLog log(g, clock, file, dialogs, pump, dir.path().toStdString());
+    LogRig<PosixLineFile> rig(dir.path().toStdString());
+    auto& [g, clock, file, dialogs, pump, log] = rig;
     log.LoggedMsgBox("The module does not respond.\rRetry?", MsgBox::RetryCancel, "Dervix");
     log.WriteLog("after");
     QCOMPARE(FileBytes(dir.path() + "/Dervix.txt"),

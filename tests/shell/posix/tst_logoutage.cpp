@@ -16,6 +16,7 @@
 #include "shell/EventLog.h"
 #include "support/CapturedStderr.h"
 #include "support/Fakes.h"
+#include "support/LogRig.h"
 #include "support/TestText.h"
 
 using namespace dervix;
@@ -47,13 +48,8 @@ private slots:
 };
 
 void TestLogOutage::failureReportedOnceThenRetried() {
-    Globals g;
-    g.LogEnabled = 1;
-    FakeClock clock;
-    CountingLineFile file;
-    FakeDialogs dialogs;
-    FakeEventPump pump;
-    EventLog log(g, clock, file, dialogs, pump, "/opt/dervix");
+    LogRig<CountingLineFile> rig;
+    auto& [g, clock, file, dialogs, pump, log] = rig;
     file.failure = "Permission denied";
 
     const QByteArray err = CapturedStderr([&] {
@@ -112,13 +108,8 @@ void TestLogOutage::outageBoxSpacing_data() {
 void TestLogOutage::outageBoxSpacing() {
     QFETCH(QString, lines);
     QFETCH(QString, notices);
-    Globals g;
-    g.LogEnabled = 1;
-    FakeClock clock;
-    FakeLineFile file;
-    FakeDialogs dialogs;
-    FakeEventPump pump;
-    EventLog log(g, clock, file, dialogs, pump, "/opt/dervix");
+    LogRig<> rig;
+    auto& [g, clock, file, dialogs, pump, log] = rig;
     const auto start = clock.current;
     const QStringList steps = lines.split(' ');
     const QStringList expected = notices.split(' ');
@@ -152,13 +143,8 @@ void TestLogOutage::outageBoxSpacing() {
 // The line that fails is a box's own MSGBOX line: the notice opens once the
 // operator has closed that box, not on top of it from the box's event loop.
 void TestLogOutage::noticeWaitsForTheBoxWhoseLineFailed() {
-    Globals g;
-    g.LogEnabled = 1;
-    FakeClock clock;
-    FakeLineFile file;
-    FakeDialogs dialogs;
-    FakeEventPump pump;
-    EventLog log(g, clock, file, dialogs, pump, "/opt/dervix");
+    LogRig<> rig;
+    auto& [g, clock, file, dialogs, pump, log] = rig;
     file.failure = "Permission denied";
     std::size_t boxesWhileOpen = 99;
     dialogs.answers.push_back([&](const ShownBox&) {
@@ -206,13 +192,8 @@ void TestLogOutage::failureOfRealFile() {
     const int reader = kind == "fifo-read" ? ::open(QFile::encodeName(log).constData(), O_RDONLY | O_NONBLOCK) : -1;
     if (kind == "fifo-read") QVERIFY(reader >= 0);
 
-    Globals g;
-    g.LogEnabled = 1;
-    FakeClock clock;
-    PosixLineFile file;
-    FakeDialogs dialogs;
-    FakeEventPump pump;
-    EventLog eventLog(g, clock, file, dialogs, pump, folder.toStdString());
+    LogRig<PosixLineFile> rig(folder.toStdString());
+    auto& [g, clock, file, dialogs, pump, eventLog] = rig;
     const QByteArray err = CapturedStderr([&] {
         eventLog.WriteLog("lost one");
         eventLog.WriteLog("lost two");
@@ -239,13 +220,8 @@ void TestLogOutage::failureOfRealFile() {
 void TestLogOutage::lineCutShortIsEndedByTheNext() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    Globals g;
-    g.LogEnabled = 1;
-    FakeClock clock;
-    PosixLineFile file;
-    FakeDialogs dialogs;
-    FakeEventPump pump;
-    EventLog log(g, clock, file, dialogs, pump, dir.path().toStdString());
+    LogRig<PosixLineFile> rig(dir.path().toStdString());
+    auto& [g, clock, file, dialogs, pump, log] = rig;
     log.WriteLog("one");
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit unlimited{};
